@@ -1,0 +1,5 @@
+#pragma once
+
+#include "cli/cli.h"
+
+int RunInfo(CliContext& context);

@@ -1,0 +1,43 @@
+// The file allocation table: cached FAT sectors, cluster chains, allocation
+// and the FAT32 FSInfo sector.
+#pragma once
+
+#include <cstdint>
+
+#include "fat/volume.h"
+
+// The engine's own end-of-chain value; also returned for an unreadable FAT
+// sector or a chain value that names no cluster of the volume.
+constexpr std::uint32_t kFatEndOfChain = 0xFFFFFFFFu;
+constexpr std::uint32_t kFatFree = 0;
+
+// Clears the cache without writing anything (a mount drops stale FAT data).
+void FatResetCache(FatVolume& volume);
+// The node holding an absolute FAT sector, or null when the read or a needed
+// write-back fails.
+FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector);
+// 1 when every dirty FAT sector reached the medium (each FAT copy), else 0.
+int FatFlushCache(FatVolume& volume);
+
+// Next cluster of the chain, 0 for a free entry, or kFatEndOfChain. Cluster 0
+// reads as cluster 2.
+std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster);
+// 1 after storing the value in the cached sector, 0 when it cannot be loaded
+// or the cluster lies outside the volume.
+int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t value);
+
+// First free data cluster at or after start: 1 and the cluster, or 0.
+int FatFindFreeCluster(FatVolume& volume, std::uint32_t start, std::uint32_t* cluster);
+// 1 and a new cluster marked end of chain, or 0 when the volume is full.
+int FatAllocateCluster(FatVolume& volume, std::uint32_t* cluster);
+// Links count new clusters after *cluster; *cluster becomes the first new one.
+int FatExtendChain(FatVolume& volume, std::uint32_t* cluster, std::uint32_t count);
+// Links an already chosen cluster after the last cluster of a chain.
+int FatAppendCluster(FatVolume& volume, std::uint32_t chain_start, std::uint32_t new_cluster);
+// Sets every entry of the chain to free. Always 1.
+int FatFreeChain(FatVolume& volume, std::uint32_t start);
+// FAT32: marks the FSInfo free count and next-free hint unknown, once a mount.
+void FatInvalidateFsInfo(FatVolume& volume);
+
+// Free data clusters, counted from the FAT the engine reads. 1 or 0.
+int FatCountFreeClusters(FatVolume& volume, std::uint32_t* free_clusters);

@@ -1,0 +1,144 @@
+#include "fat/volume.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "fat/boot_sector.h"
+#include "fat/fat_table.h"
+#include "fat/file.h"
+
+using namespace fatlayout;
+
+namespace {
+
+FatVolume g_volume;
+bool g_mounted = false;
+
+constexpr std::uint8_t kFat32MirroringDisabled = 0x80;
+constexpr std::uint8_t kFat32ActiveFatMask = 0x0F;
+
+void ResetVolumeCaches(FatVolume& volume) {
+    volume.sector_buffer_tag = kFatNoSector;
+    FatResetCache(volume);
+    volume.fsinfo_state = 0;
+    volume.damage_count = 0;
+}
+
+void StoreGeometry(FatVolume& volume, const FatBootSector& boot, std::uint32_t volume_start) {
+    volume.volume_start = volume_start;
+    volume.sectors_per_cluster = boot.sectors_per_cluster;
+    volume.reserved_sectors = boot.reserved_sectors;
+    volume.fat_count = boot.fat_count;
+    volume.root_entry_count = boot.root_entry_count;
+    volume.fat_size = boot.fat_size;
+    volume.root_cluster = boot.root_cluster;
+    volume.fsinfo_sector = boot.fsinfo_sector;
+    volume.root_dir_offset = boot.reserved_sectors + boot.fat_count * boot.fat_size;
+    volume.fat_start = volume_start + boot.reserved_sectors;
+    volume.first_fat_sector = volume.fat_start;
+    volume.root_dir_sectors = (boot.root_entry_count * 32u + 511u) / 512u;
+    volume.first_data_sector = volume_start + volume.root_dir_offset;
+    volume.total_sectors = boot.total_sectors;
+}
+
+// A boot sector whose numbers cannot describe a volume would make the engine
+// read or write outside it; such a volume is refused instead of mounted.
+bool GeometryHoldsTogether(const FatVolume& volume, const FatBootSector& boot) {
+    if (boot.fat_count == 0 || boot.reserved_sectors == 0 || boot.fat_size == 0) return false;
+    const std::uint64_t data_start = std::uint64_t{boot.reserved_sectors} +
+                                     std::uint64_t{boot.fat_count} * boot.fat_size +
+                                     volume.root_dir_sectors;
+    if (data_start >= boot.total_sectors) return false;
+    if (std::uint64_t{volume.volume_start} + boot.total_sectors > 0x100000000ull) return false;
+    if (volume.cluster_count < kFat16MinClusters) return false;
+    const std::uint64_t entries_per_sector = volume.is_fat32 ? 128 : 256;
+    if (std::uint64_t{boot.fat_size} * entries_per_sector < std::uint64_t{volume.cluster_count} + 2)
+        return false;
+    if (volume.is_fat32) return FatIsDataCluster(volume, boot.root_cluster);
+    return boot.root_entry_count != 0;
+}
+
+// On FAT32 with mirroring switched off only the active FAT is read and written.
+bool ChooseActiveFat(FatVolume& volume, const FatBootSector& boot) {
+    volume.mirrored_fats = 1;
+    if (!volume.is_fat32 || !(boot.ext_flags & kFat32MirroringDisabled)) return true;
+    const std::uint32_t active = boot.ext_flags & kFat32ActiveFatMask;
+    if (active >= boot.fat_count) return false;
+    volume.mirrored_fats = 0;
+    volume.fat_start = volume.first_fat_sector + active * boot.fat_size;
+    return true;
+}
+
+}  // namespace
+
+FatVolume& FatTheVolume() { return g_volume; }
+bool FatIsMounted() { return g_mounted; }
+
+int FatMountVolume(FatVolume& volume) {
+    ResetVolumeCaches(volume);
+    if (!volume.read) return kFatMountReadFailed;
+    std::uint8_t* sector = volume.sector_buffer;
+    if (!volume.read(0, sector, 1)) return kFatMountReadFailed;
+    if (!FatHasBootSignature(sector)) return kFatMountNoSignature;
+    const std::uint32_t volume_start = FatPartitionStart(sector);
+    if (!volume.read(volume_start, sector, 1)) return kFatMountReadFailed;
+    const FatBootSector boot = FatDecodeBootSector(sector);
+    if (boot.bytes_per_sector != kSectorSize) return kFatMountBadSectorSize;
+    StoreGeometry(volume, boot, volume_start);
+    if (!FatHasBootSignature(sector)) return kFatMountNoSignature;
+    if (boot.sectors_per_cluster == 0) return kFatMountNoClusterSize;
+
+    const std::uint32_t overhead = boot.fat_count * boot.fat_size + boot.reserved_sectors +
+                                   volume.root_dir_sectors;
+    volume.cluster_count = (boot.total_sectors - overhead) / boot.sectors_per_cluster;
+    volume.is_fat32 = volume.cluster_count >= kFat32MinClusters ? 1 : 0;
+    if (!volume.is_fat32) volume.root_cluster = 0;
+    if (!GeometryHoldsTogether(volume, boot)) return kFatMountBadGeometry;
+    if (!ChooseActiveFat(volume, boot)) return kFatMountBadGeometry;
+    volume.lowest_free_hint = 2;
+    return kFatMountOk;
+}
+
+int FatMountWith(MediaReadFn read, MediaWriteFn write) {
+    FatEnsureFilePool();
+    FatVolume& volume = FatTheVolume();
+    volume.read = read;
+    volume.write = write;
+    int code = FatMountVolume(volume);
+    if (code != kFatMountOk) {
+        std::printf("FAT_FS: Error could not load FAT details (%d)!\r\n", code);
+        std::fflush(stdout);
+        return code;
+    }
+    g_mounted = true;
+    return kFatMountOk;
+}
+
+int FatMountMedia() { return FatMountWith(MediaRead, MediaWrite); }
+
+std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster) {
+    if (cluster == 0 && !volume.is_fat32) return volume.volume_start + volume.root_dir_offset;
+    std::uint32_t sector = volume.first_data_sector + (cluster - 2) * volume.sectors_per_cluster;
+    if (!volume.is_fat32) sector += volume.root_entry_count * 32u / 512u;
+    return sector;
+}
+
+bool FatIsDataCluster(const FatVolume& volume, std::uint32_t cluster) {
+    return cluster >= 2 && cluster - 2 < volume.cluster_count;
+}
+
+void FatReportDamage(FatVolume& volume, const char* what, std::uint32_t value) {
+    // One line a mount is enough to name the damage; later finds are counted.
+    if (volume.damage_count++ == 0) {
+        std::fprintf(stderr, "FAT_FS: damaged volume: %s (%u)\n", what, value);
+    }
+}
+
+void FatEnter() {
+    FatEnsureFilePool();
+    if (g_volume.enter_hook) g_volume.enter_hook();
+}
+
+void FatLeave() {
+    if (g_volume.leave_hook) g_volume.leave_hook();
+}

@@ -1,0 +1,88 @@
+// The one mounted FAT16/FAT32 volume: its record, the mount and the mapping
+// from clusters to sectors. The engine is plain records and plain functions;
+// all its I/O goes through the two media callbacks of the record.
+#pragma once
+
+#include <cstdint>
+
+#include "device/sector_io.h"
+
+constexpr std::uint32_t kFatNoSector = 0xFFFFFFFFu;
+// How many FAT sectors the cache holds. Sequential chain walks then cost one
+// media read per 128 (FAT32) or 256 (FAT16) clusters.
+constexpr int kFatCacheNodes = 64;
+
+struct FatCacheNode {
+    std::uint8_t data[kSectorSize];
+    std::uint32_t tag;  // absolute sector, kFatNoSector for none
+    std::uint32_t dirty;
+    std::uint8_t* sector;  // points at data
+    FatCacheNode* next;
+};
+
+struct FatVolume {
+    std::uint8_t sectors_per_cluster;
+    std::uint32_t first_data_sector;  // absolute: first sector after the FATs
+    std::uint32_t root_cluster;       // FAT32 root directory cluster; 0 on FAT16
+    std::uint32_t root_dir_offset;    // reserved + FATs x FAT size, from the volume start
+    std::uint32_t root_dir_sectors;
+    std::uint32_t fat_start;  // absolute sector of the FAT the engine reads
+    std::uint16_t fsinfo_sector;
+    std::uint32_t volume_start;
+    std::uint32_t fat_size;
+    std::int32_t fsinfo_state;  // 0 after a mount, -1 once FSInfo was invalidated
+    std::uint16_t root_entry_count;
+    std::uint32_t is_fat32;
+    MediaReadFn read;
+    MediaWriteFn write;
+    void (*enter_hook)();
+    void (*leave_hook)();
+    std::uint8_t sector_buffer[kSectorSize];
+    std::uint32_t sector_buffer_tag;
+    FatCacheNode* cache_list;
+    FatCacheNode cache_nodes[kFatCacheNodes];
+
+    // Beyond the classic record: what the bounds checks and the FAT copies need.
+    std::uint16_t reserved_sectors;
+    std::uint8_t fat_count;
+    std::uint32_t total_sectors;
+    std::uint32_t cluster_count;       // data clusters: valid ones are 2 .. cluster_count + 1
+    std::uint32_t first_fat_sector;    // absolute sector of FAT copy 0
+    std::uint8_t mirrored_fats;        // 1: every FAT copy carries each change
+    std::uint32_t lowest_free_hint;    // no free cluster lies in [2, hint)
+    std::uint32_t damage_count;        // damage noticed on disk since the mount
+};
+
+// Mount codes.
+constexpr int kFatMountOk = 0;
+constexpr int kFatMountReadFailed = -1;
+constexpr int kFatMountBadSectorSize = -2;
+constexpr int kFatMountNoSignature = -3;
+constexpr int kFatMountBadGeometry = -4;  // FAT12 or a geometry that cannot hold together
+constexpr int kFatMountNoClusterSize = -5;
+
+// The engine's one volume record.
+FatVolume& FatTheVolume();
+// Set by the first successful FatMountMedia, never cleared.
+bool FatIsMounted();
+
+// Installs MediaRead/MediaWrite and mounts; prints the FAT_FS line on failure.
+int FatMountMedia();
+// Mounts through the callbacks already in the record.
+int FatMountVolume(FatVolume& volume);
+// Mounts with explicit callbacks (tests, and the formatter's checks).
+int FatMountWith(MediaReadFn read, MediaWriteFn write);
+
+// First absolute sector of data cluster (>= 2); the FAT16 root is cluster 0.
+std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster);
+// Whether a cluster number names a data cluster of this volume.
+bool FatIsDataCluster(const FatVolume& volume, std::uint32_t cluster);
+
+// The one reporting path for damage found on disk (as opposed to failed I/O
+// or our own invariants): prints one diagnostic line and counts it.
+void FatReportDamage(FatVolume& volume, const char* what, std::uint32_t value);
+
+// Hooks around the public file and directory operations, and the file pool
+// initialisation every public operation performs first.
+void FatEnter();
+void FatLeave();
