@@ -13,7 +13,7 @@ const std::vector<CliCommand>& VolumeCommands() {
         {"mkdir", NotYet, "PATH", "creates a directory"},
         {"rm", NotYet, "[-r] PATH", "deletes a file; with -r a directory and all below it"},
         {"rename", NotYet, "PATH NEWNAME", "renames an entry"},
-        {"format", NotYet,
+        {"format", RunFormat,
          "--size BYTES --fs fat16|fat32 [--label TEXT] [--sectors-per-cluster N]",
          "writes a new, empty FAT volume at --start of --image"},
     };

@@ -1,33 +1,80 @@
 // The narrow platform interface: every operation that touches a real device,
-// volume or the operating system goes through here, so that the logic above
-// runs unchanged against the simulated camera, Linux block devices or Win32.
+// volume, file or the operating system goes through here, so that the logic
+// above runs unchanged against the simulated camera, Linux block devices or
+// Win32. Names are UTF-8; device names keep their Windows form
+// ("\\.\PHYSICALDRIVE3", "\\.\E:"), drive roots are "E:\".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
-enum class DeviceAccess { Read, ReadWrite };
+enum class DeviceAccess { Query, Read, ReadWrite };
 
-// An open device or disk image. Positions are 64-bit byte offsets; a transfer
-// reports how many bytes it moved (0 on failure), like ReadFile/WriteFile.
+// An open device, disk image, volume or file. Positions are 64-bit byte
+// offsets; a transfer reports how many bytes it moved (0 on failure).
 class Device {
 public:
     virtual ~Device() = default;
     virtual bool Seek(std::uint64_t byte_position) = 0;
     virtual std::size_t Read(void* buffer, std::size_t length) = 0;
     virtual std::size_t Write(const void* buffer, std::size_t length) = 0;
+    // Pushes written data to the medium; false when that fails.
+    virtual bool Flush() { return true; }
+    // Size in bytes, or -1 when unknown.
+    virtual std::int64_t Size() { return -1; }
 };
+
+enum class DriveType { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
+
+struct DiskFreeSpace {
+    std::uint64_t sectors_per_cluster;
+    std::uint64_t bytes_per_sector;
+    std::uint64_t free_clusters;
+};
+
+enum class InterfaceClass { Disk, CdRom };
+
+struct DeviceInterface {
+    std::string path;             // device interface path
+    std::string parent_instance;  // instance ID of the device's parent, "" when none
+};
+
+// Volume control requests of the eject sequence.
+enum class VolumeControl { Lock, Dismount, Eject };
+
+enum class FileMode { ReadExisting, CreateTruncate };
 
 class Platform {
 public:
     virtual ~Platform() = default;
-    // Opens an existing device by its Windows name, for example
-    // "\\.\PHYSICALDRIVE3" or "\\.\E:". Returns null when it does not open.
+
+    // Opens an existing device by name; null when it does not open.
     virtual std::unique_ptr<Device> OpenDevice(const std::string& name, DeviceAccess access) = 0;
+
+    // The storage device number behind an open volume or interface name
+    // ("\\.\E:" or an interface path); false when the query fails.
+    virtual bool DeviceNumber(const std::string& name, std::uint32_t* number) = 0;
+    virtual DriveType GetDriveType(const std::string& root) = 0;
+    // False when the label query fails.
+    virtual bool VolumeLabel(const std::string& root, std::string* label) = 0;
+    virtual bool TotalBytes(const std::string& root, std::uint64_t* total) = 0;
+    virtual bool FreeSpace(const std::string& root, DiskFreeSpace* space) = 0;
+    // Present device interfaces of a class, in enumeration order.
+    virtual std::vector<DeviceInterface> Interfaces(InterfaceClass interface_class) = 0;
+    // One attempt of a control request on an open volume name ("\\.\E:").
+    virtual bool ControlVolume(const std::string& volume_name, VolumeControl control) = 0;
+
+    // Files by path: a drive root path ("E:\APP_DATA.BIN") or a local path.
+    virtual std::unique_ptr<Device> OpenFile(const std::string& path, FileMode mode) = 0;
+
+    // Whether the user holds the rights raw disk access needs.
+    virtual bool IsAdministrator() = 0;
+    virtual void Pause(unsigned milliseconds) = 0;
 };
 
 // The platform in use. Defaults to the simulated camera with no drives.

@@ -77,4 +77,15 @@ std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, D
     return OpenFileDevice(it->second, access);
 }
 
+bool SimulatedPlatform::DeviceNumber(const std::string&, std::uint32_t*) { return false; }
+DriveType SimulatedPlatform::GetDriveType(const std::string&) { return DriveType::Unknown; }
+bool SimulatedPlatform::VolumeLabel(const std::string&, std::string*) { return false; }
+bool SimulatedPlatform::TotalBytes(const std::string&, std::uint64_t*) { return false; }
+bool SimulatedPlatform::FreeSpace(const std::string&, DiskFreeSpace*) { return false; }
+std::vector<DeviceInterface> SimulatedPlatform::Interfaces(InterfaceClass) { return {}; }
+bool SimulatedPlatform::ControlVolume(const std::string&, VolumeControl) { return false; }
+std::unique_ptr<Device> SimulatedPlatform::OpenFile(const std::string&, FileMode) { return nullptr; }
+bool SimulatedPlatform::IsAdministrator() { return true; }
+void SimulatedPlatform::Pause(unsigned) {}
+
 }  // namespace platform
