@@ -1,0 +1,3 @@
+#include "cli/camera_commands.h"
+
+int RunMakeCamera(CliContext&) { return CliFail("make-camera is not available yet"); }
