@@ -81,7 +81,11 @@ bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionSpec
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < context.args.size(); ++i) {
         const std::string& arg = context.args[i];
-        if (arg.size() < 2 || arg[0] != '-' || arg == "--") {
+        if (arg == "--") {  // everything after it is an argument, even "-x"
+            rest.insert(rest.end(), context.args.begin() + static_cast<long>(i) + 1, context.args.end());
+            break;
+        }
+        if (arg.size() < 2 || arg[0] != '-') {
             rest.push_back(arg);
             continue;
         }

@@ -1,3 +1,162 @@
-#include "cli/volume_commands.h"
+// quillon-cli format: a new, empty FAT16 or FAT32 volume at --start of --image.
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <optional>
+#include <system_error>
 
-int RunFormat(CliContext&) { return CliFail("format is not available yet"); }
+#include "cli/cli.h"
+#include "cli/volume_commands.h"
+#include "device/sector_io.h"
+#include "fat/file.h"
+#include "fat/format.h"
+#include "fat/volume.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kHighestSectorEnd = 0x100000000ull;
+// Keeps a huge number from wrapping onto a valid cluster size.
+constexpr std::uint64_t kLargestParsedClusterSize = 0xFFFF;
+
+std::optional<std::uint64_t> ParseDecimal(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        const unsigned digit = static_cast<unsigned>(c - '0');
+        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// A byte count: decimal digits with an optional binary K, M, G or T suffix.
+std::optional<std::uint64_t> ParseByteCount(const std::string& text) {
+    static const std::string kSuffixes = "KMGT";
+    const std::size_t power =
+        text.empty() ? std::string::npos
+                     : kSuffixes.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back()))));
+    if (power == std::string::npos) return ParseDecimal(text);
+    const auto value = ParseDecimal(text.substr(0, text.size() - 1));
+    const unsigned shift = 10 * static_cast<unsigned>(power + 1);
+    if (!value || *value > (std::numeric_limits<std::uint64_t>::max() >> shift)) return std::nullopt;
+    return *value << shift;
+}
+
+std::optional<bool> ParseFatType(const std::string& text) {
+    if (text == "fat16" || text == "FAT16") return false;
+    if (text == "fat32" || text == "FAT32") return true;
+    return std::nullopt;
+}
+
+// Reads the command's options into FatFormatOptions; a usage message and
+// false for anything missing or malformed.
+bool ReadOptions(CliContext& context, FatFormatOptions* options) {
+    std::vector<std::pair<std::string, std::string>> found;
+    if (!CliParseCommandOptions(context,
+                                {{"--size", true}, {"--fs", true}, {"--label", true},
+                                 {"--sectors-per-cluster", true}},
+                                found))
+        return false;
+    auto usage = [](const std::string& message) {
+        CliUsage(message);
+        return false;
+    };
+    if (!context.args.empty()) return usage("format takes no arguments besides its options");
+    bool have_size = false, have_type = false;
+    for (const auto& [name, value] : found) {
+        if (name == "--size") {
+            const auto bytes = ParseByteCount(value);
+            if (!bytes) return usage("--size needs a number of bytes, not \"" + value + "\"");
+            options->size_bytes = *bytes;
+            have_size = true;
+        } else if (name == "--fs") {
+            const auto fat32 = ParseFatType(value);
+            if (!fat32) return usage("--fs must be fat16 or fat32, not \"" + value + "\"");
+            options->fat32 = *fat32;
+            have_type = true;
+        } else if (name == "--label") {
+            std::string entry_name, error;
+            if (!FatLabelToEntryName(value, &entry_name, &error)) return usage(error);
+            options->label = value;
+        } else {
+            const auto count = ParseDecimal(value);
+            if (!count || *count > kLargestParsedClusterSize || !FatIsValidClusterSize(static_cast<unsigned>(*count)))
+                return usage("--sectors-per-cluster must be a power of two from 1 to 128, not \"" + value + "\"");
+            options->sectors_per_cluster = static_cast<unsigned>(*count);
+        }
+    }
+    if (!have_size) return usage("format needs --size BYTES");
+    if (!have_type) return usage("format needs --fs fat16|fat32");
+    return true;
+}
+
+// The image must reach the end of the volume; a larger file is kept as it
+// is, and a regular file grows sparse. Block devices are taken as they are.
+bool PrepareImage(const std::string& path, std::uint64_t end_byte) {
+    std::error_code error;
+    const auto status = fs::status(path, error);
+    if (fs::exists(status) && !fs::is_regular_file(status)) return true;
+    if (!fs::exists(status)) {
+        std::ofstream create(path, std::ios::binary);
+        if (!create) {
+            CliFail("cannot create image " + path);
+            return false;
+        }
+    }
+    const std::uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        CliFail("cannot read the size of image " + path + ": " + error.message());
+        return false;
+    }
+    if (size >= end_byte) return true;
+    fs::resize_file(path, end_byte, error);
+    if (error) {
+        CliFail("cannot extend image " + path + " to " + std::to_string(end_byte) + " bytes: " +
+                error.message());
+        return false;
+    }
+    return true;
+}
+
+std::string Describe(const FatFormatLayout& layout) {
+    return std::string(layout.fat32 ? "FAT32" : "FAT16") + " volume of " +
+           std::to_string(std::uint64_t{layout.total_sectors} * kSectorSize) + " bytes: " +
+           std::to_string(layout.cluster_count) + " clusters of " +
+           std::to_string(layout.sectors_per_cluster * kSectorSize) + " bytes";
+}
+
+}  // namespace
+
+int RunFormat(CliContext& context) {
+    FatFormatOptions options;
+    if (!ReadOptions(context, &options)) return kExitUsage;
+
+    FatFormatLayout layout{};
+    std::string error;
+    if (!FatPlanVolume(options, &layout, &error)) return CliFail(error);
+
+    const std::uint32_t start = ParseSectorNumber(context.options.start);
+    if (std::uint64_t{start} + layout.total_sectors > kHighestSectorEnd)
+        return CliFail("a volume of " + std::to_string(layout.total_sectors) + " sectors at sector " +
+                       context.options.start + " would end beyond the last 32-bit sector number");
+    options.hidden_sectors = start;
+
+    const bool on_image = context.options.camera.empty() && !context.options.image.empty();
+    if (on_image &&
+        !PrepareImage(context.options.image, (std::uint64_t{start} + layout.total_sectors) * kSectorSize))
+        return kExitFailed;
+    if (!CliAttachVolume(context)) return kExitFailed;
+    if (!FatFormatVolume(options, MediaWrite, &error)) return CliFail(error);
+
+    FatResetFiles();
+    const int code = FatMountMedia();
+    if (code != kFatMountOk)
+        return CliFail("the new volume does not mount (mount code " + std::to_string(code) + ")");
+    std::cout << "Formatted " << Describe(layout) << "\n";
+    return kExitOk;
+}

@@ -1,3 +1,64 @@
-#include "cli/camera_commands.h"
+// quillon-cli marker: the developer buttons UPDATEAPPDATA and UPDATEAPPONLY.
+// The camera's system disk is the one device discovery finds.
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
 
-int RunMarker(CliContext&) { return CliFail("marker is not available yet"); }
+#include "cli/camera_attach.h"
+#include "cli/camera_commands.h"
+#include "device/discovery.h"
+#include "update/marker.h"
+
+namespace {
+
+struct MarkerChoice {
+    const char* argument;
+    const char* marker;
+    std::string (*press)(int physical_drive_number);
+};
+
+constexpr MarkerChoice kMarkerChoices[] = {
+    {"appdata", kMarkerAppData, OnUpdateAppData},
+    {"apponly", kMarkerAppOnly, OnUpdateAppOnly},
+};
+
+const MarkerChoice* FindChoice(const std::string& argument) {
+    for (const auto& choice : kMarkerChoices)
+        if (argument == choice.argument) return &choice;
+    return nullptr;
+}
+
+std::string WithoutLineEnd(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+int RunMarker(CliContext& context) {
+    if (context.args.size() != 1) return CliUsage("marker takes one argument: appdata or apponly");
+    const MarkerChoice* choice = FindChoice(context.args.front());
+    if (!choice) return CliUsage("marker takes appdata or apponly, not " + context.args.front());
+    if (context.options.camera.empty()) return CliUsage("marker needs --camera FILE");
+    std::string error;
+    if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+
+    DeviceRecord record;
+    DetectDevice(record, nullptr);
+    const std::string outcome = choice->press(record.PhysicalDriveNumber);
+    const bool success = outcome == kMarkerSuccessText;
+    std::fflush(stdout);
+    if (context.options.json) {
+        nlohmann::ordered_json json;
+        json["marker"] = choice->marker;
+        json["physical_drive_number"] = record.PhysicalDriveNumber;
+        json["result"] = WithoutLineEnd(outcome);
+        std::cout << json.dump() << "\n";
+    } else {
+        std::cout << outcome;
+    }
+    std::cout.flush();
+    if (success) return kExitOk;
+    return CliFail("the marker " + std::string(choice->marker) + " did not read back from physical drive " +
+                   std::to_string(record.PhysicalDriveNumber));
+}

@@ -1,3 +1,216 @@
-#include "cli/camera_commands.h"
+// quillon-cli update: the update run without a window. The run is the one the
+// desktop program makes; this file only stands in for its window: screens
+// and progress become lines (a progress bar on a terminal, or JSON events),
+// message boxes go to standard error, and the state-word question is
+// answered by --answer or on the terminal.
+#include <unistd.h>
 
-int RunUpdate(CliContext&) { return CliFail("update is not available yet"); }
+#include <cstdio>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "app/exe_directory.h"
+#include "cli/camera_attach.h"
+#include "cli/camera_commands.h"
+#include "device/platform/platform.h"
+#include "ui/text_table.h"
+#include "update/update_run.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr char kGfxFolderName[] = "GFX_DATA";
+constexpr int kBarWidth = 40;
+constexpr int kFullBar = 100;
+constexpr char kNoAnswerNote[] =
+    "no answer to the camera's question (standard input is not a terminal; give --answer yes|no): "
+    "answering No";
+constexpr char kDeclinedText[] = "update cancelled: the camera's question was answered No";
+constexpr char kNotCompletedText[] = "the update was not completed";
+
+enum class Answer { AskTerminal, Yes, No };
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+Json KeyOrNull(const WindowText& text) { return text.FromTextTable() ? Json(text.key) : Json(nullptr); }
+
+std::string ScreenLine(int screen) {
+    switch (screen) {
+        case kScreenStart: return "Ready to start the update";
+        case kScreenCopying: return "Copying the update to the camera";
+        case kScreenFinished: return "The update is on the camera";
+    }
+    return "Screen " + std::to_string(screen);
+}
+
+std::string ProgressBar(int position) {
+    const int filled = position * kBarWidth / kFullBar;
+    char percent[8];
+    std::snprintf(percent, sizeof percent, "%3d%%", position);
+    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent;
+}
+
+// Stands in for the dialog. The run calls it from its worker thread while
+// the main thread only waits, so no two calls overlap.
+class TerminalUpdateWindow : public UpdateWindow {
+public:
+    TerminalUpdateWindow(bool json, Answer answer) : json_(json), answer_(answer), bar_(IsTerminal(stdout)) {}
+
+    void ShowScreen(int screen) override {
+        if (json_) return Emit({{"event", "screen"}, {"screen", screen}});
+        EndBarLine();
+        Out() << ScreenLine(screen) << "\n";
+        Out().flush();
+    }
+
+    void SetProgress(int position) override {
+        if (json_) return Emit({{"event", "progress"}, {"position", position}});
+        if (!bar_) {
+            Out() << "Progress: " << position << "%\n";
+            Out().flush();
+            return;
+        }
+        // The copy redraws one line; the steps after it (marker, eject) print
+        // diagnostic lines of their own, so each of their positions gets a line.
+        past_copy_ = past_copy_ || position > kProgressCopyEnd;
+        Out() << "\r" << ProgressBar(position) << (past_copy_ ? "\n" : "");
+        bar_open_ = !past_copy_;
+        Out().flush();
+    }
+
+    void ShowMessage(const WindowText& message) override {
+        if (json_) Emit({{"event", "message"}, {"key", KeyOrNull(message)}, {"text", message.text}});
+        EndBarLine();
+        CliFail(message.text);
+        message_shown_ = true;
+    }
+
+    bool AskYesNo(const WindowText& question) override {
+        EndBarLine();
+        const bool yes = Answered(question);
+        if (json_)
+            Emit({{"event", "question"}, {"key", question.key}, {"text", question.text}, {"answer", yes ? "yes" : "no"}});
+        return yes;
+    }
+
+    void EndDialog() override {}
+
+    void ShowResult(bool ok) {
+        if (json_) Emit({{"event", "result"}, {"ok", ok}});
+        EndBarLine();
+    }
+
+    bool MessageShown() const { return message_shown_; }
+
+private:
+    static std::ostream& Out() { return std::cout; }
+
+    void Emit(const Json& event) {
+        std::fflush(stdout);
+        Out() << Dump(event) << std::endl;
+    }
+
+    void EndBarLine() {
+        if (!bar_open_) return;
+        Out() << "\n";
+        Out().flush();
+        bar_open_ = false;
+    }
+
+    bool Answered(const WindowText& question) {
+        if (answer_ != Answer::AskTerminal) return answer_ == Answer::Yes;
+        if (!IsTerminal(stdin)) {
+            std::cerr << "quillon-cli: " << kNoAnswerNote << "\n";
+            return false;
+        }
+        std::cerr << question.text << " [y/N] " << std::flush;
+        std::string reply;
+        if (!std::getline(std::cin, reply)) return false;
+        return reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes" || reply == "YES";
+    }
+
+    bool json_;
+    Answer answer_;
+    bool bar_;
+    bool bar_open_ = false;
+    bool past_copy_ = false;
+    bool message_shown_ = false;
+};
+
+struct UpdateArguments {
+    std::string gfx_directory;
+    Answer answer = Answer::AskTerminal;
+};
+
+// False (usage error printed) for unknown options, values or extra arguments.
+bool ParseUpdateArguments(CliContext& context, UpdateArguments& arguments) {
+    std::vector<std::pair<std::string, std::string>> found;
+    if (!CliParseCommandOptions(context, {{"--gfx", true}, {"--answer", true}}, found)) return false;
+    if (!context.args.empty()) {
+        CliUsage("update takes no argument " + context.args.front());
+        return false;
+    }
+    arguments.gfx_directory = ExeDirectory() + "/" + kGfxFolderName;
+    for (const auto& [name, value] : found) {
+        if (name == "--gfx") {
+            arguments.gfx_directory = value;
+        } else if (value == "yes" || value == "no") {
+            arguments.answer = value == "yes" ? Answer::Yes : Answer::No;
+        } else {
+            CliUsage("--answer takes yes or no, not " + value);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The checks the desktop program makes before its first screen: the text
+// table must load and the user must hold administrator rights.
+bool PrepareTexts(const std::string& gfx_directory, TextTable& texts, TerminalUpdateWindow& window) {
+    const TextTableLoad load = LoadTextTable(TextTablePath(gfx_directory), texts);
+    if (load.status == TextTableStatus::Missing) {
+        window.ShowMessage({"", kTextTableMissingText});
+        return false;
+    }
+    if (load.status == TextTableStatus::FormatError)
+        std::cerr << "quillon-cli: warning: " << TextTablePath(gfx_directory) << " line " << load.blank_line
+                  << " is blank; the texts after it are not loaded\n";
+    if (!platform::CurrentPlatform().IsAdministrator()) {
+        window.ShowMessage({text_key::kNotAdministrator,
+                            FormatWithoutArguments(LookupText(texts, text_key::kNotAdministrator))});
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunUpdate(CliContext& context) {
+    UpdateArguments arguments;
+    if (!ParseUpdateArguments(context, arguments)) return kExitUsage;
+    if (context.options.camera.empty()) return CliUsage("update needs --camera FILE");
+    std::string error;
+    if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+
+    TerminalUpdateWindow window(context.options.json, arguments.answer);
+    TextTable texts;
+    bool ok = false;
+    StartOutcome outcome = StartOutcome::CameraNotFound;
+    if (PrepareTexts(arguments.gfx_directory, texts, window)) {
+        DeviceRecord record;
+        UpdateRun run(window, texts, record, arguments.gfx_directory);
+        window.ShowScreen(run.ScreenNumber());
+        outcome = run.OnStart();
+        run.WaitForWorker();
+        ok = run.Succeeded();
+    }
+    window.ShowResult(ok);
+    if (ok) return kExitOk;
+    if (window.MessageShown()) return kExitFailed;
+    return CliFail(outcome == StartOutcome::Declined ? kDeclinedText : kNotCompletedText);
+}

@@ -2,6 +2,10 @@
 
 #include "cli/cli.h"
 
+// Takes a command's arguments when it has no options of its own; false
+// (usage error printed) when one looks like an option.
+bool CliPlainArguments(CliContext& context);
+
 int RunInfo(CliContext& context);
 int RunLs(CliContext& context);
 int RunGet(CliContext& context);

@@ -1,11 +1,616 @@
 #include "fat/file.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "fat/fat_table.h"
+#include "fat/volume.h"
+
+using namespace fatentry;
+
 namespace {
+
+constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
+constexpr std::uint32_t kLargestFileSize = 0xFFFFFFFFu;
+constexpr std::uint8_t kWriteFlags = FAT_OPEN_WRITE | FAT_OPEN_APPEND | FAT_OPEN_CREATE | FAT_OPEN_ERASE;
+
+FatFile g_records[kFatFilePoolSize];
+FatFile* g_free_list = nullptr;
+FatFile* g_open_list = nullptr;
 bool g_pool_ready = false;
+
+// --- the pool: two doubly linked lists, records appended at the tail -----
+
+void Unlink(FatFile*& head, FatFile* record) {
+    if (record->previous) record->previous->next = record->next;
+    if (record->next) record->next->previous = record->previous;
+    if (head == record) head = record->next;
+    record->previous = record->next = nullptr;
 }
 
-void FatResetFiles() { g_pool_ready = true; }
+void AppendTo(FatFile*& head, FatFile* record) {
+    record->previous = record->next = nullptr;
+    if (!head) {
+        head = record;
+        return;
+    }
+    FatFile* tail = head;
+    while (tail->next) tail = tail->next;
+    tail->next = record;
+    record->previous = tail;
+}
+
+FatFile* TakeRecord() {
+    FatFile* record = g_free_list;
+    if (!record) return nullptr;
+    Unlink(g_free_list, record);
+    AppendTo(g_open_list, record);
+    return record;
+}
+
+void ReleaseRecord(FatFile* record) {
+    Unlink(g_open_list, record);
+    AppendTo(g_free_list, record);
+}
+
+bool IsOpenRecord(const FatFile* file) {
+    for (const FatFile* record = g_open_list; record; record = record->next)
+        if (record == file) return true;
+    return false;
+}
+
+void ClearRecord(FatFile* file) {
+    file->parent_cluster = 0;
+    file->first_cluster = 0;
+    file->position = 0;
+    file->size = 0;
+    file->size_changed = 0;
+    file->directory[0] = '\0';
+    file->name[0] = '\0';
+    std::memset(file->short_name, 0, sizeof file->short_name);
+    file->cached_cluster_index = kNoIndex;
+    file->cached_cluster = kNoIndex;
+    file->buffered_sector = kFatNoSector;
+    file->buffer_dirty = 0;
+    file->flags = 0;
+    file->entry_at = FatSlotRef{0, 0};
+    file->chain_may_overhang = 0;
+    file->loop_mark = file->loop_power = file->loop_length = 0;
+}
+
+std::uint8_t ParseMode(const char* mode) {
+    std::uint8_t flags = 0;
+    for (const char* c = mode; *c; ++c) {
+        switch (*c) {
+            case 'r': case 'R': flags |= FAT_OPEN_READ; break;
+            case 'w': case 'W': flags |= FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE; break;
+            case 'a': case 'A': flags |= FAT_OPEN_WRITE | FAT_OPEN_APPEND | FAT_OPEN_CREATE; break;
+            case 'b': case 'B': flags |= FAT_OPEN_RAW; break;
+            case '+':
+                if (flags & FAT_OPEN_READ) {
+                    flags |= FAT_OPEN_WRITE;
+                } else if (flags & FAT_OPEN_WRITE) {
+                    flags |= FAT_OPEN_READ | FAT_OPEN_ERASE | FAT_OPEN_CREATE;
+                } else if (flags & FAT_OPEN_APPEND) {
+                    flags |= FAT_OPEN_READ | FAT_OPEN_WRITE | FAT_OPEN_APPEND | FAT_OPEN_CREATE;
+                }
+                break;
+            default: break;
+        }
+    }
+    return flags;
+}
+
+std::uint32_t ClusterBytes(const FatVolume& volume) { return volume.sectors_per_cluster * kSectorSize; }
+
+// --- clusters of a file ------------------------------------------------
+
+enum class ChainLookup { kFound, kShort, kFailed };
+
+// Brent's cycle detection along a file's chain, as for directories.
+bool StepMeetsLoop(FatFile* file, std::uint32_t next) {
+    if (next == file->loop_mark) return true;
+    if (++file->loop_length == file->loop_power) {
+        file->loop_mark = next;
+        file->loop_power *= 2;
+        file->loop_length = 0;
+    }
+    return false;
+}
+
+// Cluster number `index` of the file's chain. kShort when the chain ends
+// before it, with the last cluster and its index (kNoIndex: no chain).
+ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* cluster, std::uint32_t* last,
+                        std::uint32_t* last_index) {
+    FatVolume& volume = FatTheVolume();
+    *last_index = kNoIndex;
+    if (file->first_cluster == 0) return ChainLookup::kShort;
+    if (!FatIsDataCluster(volume, file->first_cluster)) {
+        FatReportDamage(volume, "file starts outside the volume", file->first_cluster);
+        return ChainLookup::kFailed;
+    }
+    // No chain of this volume can be longer than its cluster count.
+    if (index >= volume.cluster_count) return ChainLookup::kFailed;
+    std::uint32_t at = 0, current = file->first_cluster;
+    if (file->cached_cluster_index != kNoIndex && file->cached_cluster_index <= index) {
+        at = file->cached_cluster_index;
+        current = file->cached_cluster;
+    } else {
+        file->loop_mark = current;
+        file->loop_power = 1;
+        file->loop_length = 0;
+    }
+    while (at < index) {
+        const std::uint32_t next = FatNextCluster(volume, current);
+        if (next == kFatEndOfChain) {
+            *last = current;
+            *last_index = at;
+            return ChainLookup::kShort;
+        }
+        if (next == kFatFree) {
+            FatReportDamage(volume, "file chain runs into a free cluster", current);
+            return ChainLookup::kFailed;
+        }
+        if (StepMeetsLoop(file, next)) {
+            FatReportDamage(volume, "file chain loops", next);
+            return ChainLookup::kFailed;
+        }
+        current = next;
+        ++at;
+    }
+    file->cached_cluster_index = index;
+    file->cached_cluster = current;
+    *cluster = current;
+    return ChainLookup::kFound;
+}
+
+// Makes the chain reach cluster index `through`. On a partial failure the
+// clusters already linked stay (trimmed again at close).
+bool GrowChainThrough(FatFile* file, std::uint32_t through) {
+    FatVolume& volume = FatTheVolume();
+    std::uint32_t cluster, last, last_index;
+    const ChainLookup lookup = FindCluster(file, through, &cluster, &last, &last_index);
+    if (lookup != ChainLookup::kShort) return lookup == ChainLookup::kFound;
+    file->chain_may_overhang = 1;
+    if (last_index == kNoIndex) {
+        if (!FatAllocateCluster(volume, &last)) return false;
+        file->first_cluster = last;
+        file->size_changed = 1;  // the entry needs its first cluster
+        last_index = 0;
+        file->cached_cluster_index = 0;
+        file->cached_cluster = last;
+        if (through == 0) return true;
+    }
+    std::uint32_t first_new = last;
+    if (!FatExtendChain(volume, &first_new, through - last_index)) return false;
+    file->cached_cluster_index = last_index + 1;
+    file->cached_cluster = first_new;
+    return true;
+}
+
+// Moves up to `count` sectors from sector `within` of cluster `cluster`
+// (index `index`) on, continuing into following clusters while the chain
+// stays contiguous.
+std::uint32_t TransferRun(FatFile* file, std::uint32_t index, std::uint32_t cluster, std::uint32_t within,
+                          std::uint8_t* read_into, const std::uint8_t* write_from, std::uint32_t count) {
+    FatVolume& volume = FatTheVolume();
+    std::uint64_t available = volume.sectors_per_cluster - within;
+    std::uint32_t last = cluster, last_index = index;
+    while (available < count) {
+        const std::uint32_t next = FatNextCluster(volume, last);
+        if (next != last + 1) break;
+        last = next;
+        ++last_index;
+        available += volume.sectors_per_cluster;
+    }
+    const auto sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, available));
+    file->cached_cluster_index = last_index;
+    file->cached_cluster = last;
+    const std::uint32_t first_sector = FatClusterToSector(volume, cluster) + within;
+    if (write_from) {
+        FatDropSectorBuffer(volume, first_sector, sectors);
+        return volume.write && volume.write(first_sector, write_from, sectors) ? sectors : 0;
+    }
+    return volume.read && volume.read(first_sector, read_into, sectors) ? sectors : 0;
+}
+
+// --- the record's sector buffer ------------------------------------------
+
+bool WriteBackBuffer(FatFile* file) {
+    if (!file->buffer_dirty) return true;
+    if (FatWriteFileSectors(file, file->buffered_sector, file->sector_buffer, 1) != 1) return false;
+    file->buffer_dirty = 0;
+    return true;
+}
+
+// Brings a sector into the buffer. A sector wholly past the end of the
+// data holds nothing worth reading and starts out zeroed.
+bool BufferSector(FatFile* file, std::uint32_t sector_index, bool for_write) {
+    if (file->buffered_sector == sector_index) return true;
+    if (!WriteBackBuffer(file)) return false;
+    file->buffered_sector = kFatNoSector;
+    const bool past_data = std::uint64_t{sector_index} * kSectorSize >= file->size;
+    if (for_write && past_data) {
+        std::memset(file->sector_buffer, 0, kSectorSize);
+    } else if (FatReadFileSectors(file, sector_index, file->sector_buffer, 1) != 1) {
+        return false;
+    }
+    file->buffered_sector = sector_index;
+    file->buffer_dirty = 0;
+    return true;
+}
+
+// Frees clusters past the ones the size needs (left by a failed extension
+// or a failed write); an empty file keeps no cluster.
+void TrimChain(FatFile* file) {
+    FatVolume& volume = FatTheVolume();
+    file->chain_may_overhang = 0;
+    if (file->first_cluster == 0) return;
+    const std::uint32_t needed = file->size == 0 ? 0 : (file->size - 1) / ClusterBytes(volume) + 1;
+    if (needed == 0) {
+        FatFreeChain(volume, file->first_cluster);
+        file->first_cluster = 0;
+        file->size_changed = 1;
+    } else {
+        std::uint32_t cluster, last, last_index;
+        if (FindCluster(file, needed - 1, &cluster, &last, &last_index) != ChainLookup::kFound) return;
+        const std::uint32_t next = FatNextCluster(volume, cluster);
+        if (next != kFatEndOfChain && next != kFatFree) {
+            FatSetClusterEntry(volume, cluster, kFatEndOfChain);
+            FatFreeChain(volume, next);
+        }
+    }
+    file->cached_cluster_index = kNoIndex;
+    file->cached_cluster = kNoIndex;
+}
+
+// FAT first, then the entry: a failure in between leaves lost clusters at
+// worst, never an entry pointing at clusters the FAT does not hold.
+bool FlushRecord(FatFile* file) {
+    FatVolume& volume = FatTheVolume();
+    bool ok = WriteBackBuffer(file);
+    if (file->chain_may_overhang) TrimChain(file);
+    if (!FatFlushCache(volume)) return false;
+    if (file->size_changed) {
+        if (FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, file->size,
+                                file->first_cluster)) {
+            file->size_changed = 0;
+        } else {
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// --- opening -------------------------------------------------------------
+
+bool FindParent(FatFile* file, const char* path) {
+    if (FatSplitPath(path, file->name, file->directory) != 0 || FatIsDotName(file->name)) return false;
+    if (file->directory[0] == '\0') {
+        file->parent_cluster = FatTheVolume().root_cluster;
+        return true;
+    }
+    return FatResolveDirectory(file->directory, &file->parent_cluster) == 1;
+}
+
+bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
+    if (!FatIsFileEntry(found.entry) || FatIsEntryOpen(file->parent_cluster, found.entry)) return false;
+    std::memcpy(file->short_name, found.entry, kFatShortNameSize);
+    file->first_cluster = FatEntryFirstCluster(found.entry);
+    file->size = FatEntrySizeField(found.entry);
+    file->entry_at = found.where;
+    return true;
+}
+
+// Truncation: the entry says "empty, no cluster" before the chain is freed.
+bool Truncate(FatFile* file) {
+    FatVolume& volume = FatTheVolume();
+    if (file->size == 0 && file->first_cluster == 0) return true;
+    if (!FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, 0, 0)) return false;
+    if (FatIsDataCluster(volume, file->first_cluster)) FatFreeChain(volume, file->first_cluster);
+    file->first_cluster = 0;
+    file->size = 0;
+    return true;
+}
+
+bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
+    FatVolume& volume = FatTheVolume();
+    if (!plan.short_name_found) return false;
+    std::uint8_t entry[kFatEntrySize];
+    FatFillShortEntry(entry, plan.short_name, kArchive, 0, FatParseStamp(stamp));
+    if (!FatWriteEntrySet(volume, file->parent_cluster, plan, file->name, entry, &file->entry_at, nullptr))
+        return false;
+    std::memcpy(file->short_name, plan.short_name, kFatShortNameSize);
+    return true;
+}
+
+bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char* stamp) {
+    FatVolume& volume = FatTheVolume();
+    if (!(flags & (FAT_OPEN_READ | FAT_OPEN_CREATE)) || !FindParent(file, path)) return false;
+    FatFoundEntry found;
+    bool exists;
+    FatCreatePlan plan;
+    if (flags & FAT_OPEN_CREATE) {
+        if (!FatPlanNewEntry(volume, file->parent_cluster, file->name, &plan, &found)) return false;
+        exists = plan.name_taken;
+    } else {
+        exists = FatLocateEntry(volume, file->parent_cluster, file->name, &found) == 1;
+    }
+    if (exists) {
+        if (!OpenExisting(file, found)) return false;
+        const bool erase = (flags & FAT_OPEN_ERASE) && !(flags & FAT_OPEN_APPEND);
+        if (erase && !Truncate(file)) return false;
+    } else if (!(flags & FAT_OPEN_CREATE) || !CreateFile(file, plan, stamp)) {
+        return false;
+    }
+    file->flags = flags;
+    FatFlushCache(volume);
+    return true;
+}
+
+FatFile* OpenWithFlags(std::uint8_t flags, const char* path, const char* stamp) {
+    FatEnsureFilePool();
+    if (!FatIsMounted() || !path) return nullptr;
+    if (!FatTheVolume().write) flags &= static_cast<std::uint8_t>(~kWriteFlags);
+    FatFile* file = TakeRecord();
+    if (!file) return nullptr;
+    ClearRecord(file);
+    if (!OpenRecord(file, flags, path, stamp)) {
+        ReleaseRecord(file);
+        return nullptr;
+    }
+    return file;
+}
+
+// --- directories ---------------------------------------------------------
+
+// "." names the directory itself, ".." its parent (0 for the root).
+void FillDotEntries(const FatVolume& volume, std::uint8_t* sector, std::uint32_t self, std::uint32_t parent,
+                    const FatStamp& stamp) {
+    std::uint8_t name[kFatShortNameSize];
+    std::memset(name, ' ', sizeof name);
+    name[0] = kDot;
+    FatFillShortEntry(sector, name, kDirectory, self, stamp);
+    name[1] = kDot;
+    const std::uint32_t parent_field = parent == volume.root_cluster ? 0 : parent;
+    FatFillShortEntry(sector + kFatEntrySize, name, kDirectory, parent_field, stamp);
+}
+
+bool WriteDirectoryCluster(FatVolume& volume, std::uint32_t cluster, std::uint32_t parent, const FatStamp& stamp) {
+    if (!FatZeroCluster(volume, cluster)) return false;
+    std::uint8_t sector[kSectorSize] = {};
+    FillDotEntries(volume, sector, cluster, parent, stamp);
+    return volume.write(FatClusterToSector(volume, cluster), sector, 1) != 0;
+}
+
+int MakeDirectory(const char* path, const char* stamp) {
+    FatEnsureFilePool();
+    FatVolume& volume = FatTheVolume();
+    if (!FatIsMounted() || !path || !volume.write) return 0;
+    static FatFile scratch;  // holds the split path; no pool record is needed
+    ClearRecord(&scratch);
+    if (!FindParent(&scratch, path)) return 0;
+    FatCreatePlan plan;
+    if (!FatPlanNewEntry(volume, scratch.parent_cluster, scratch.name, &plan)) return 0;
+    if (plan.name_taken || !plan.short_name_found || !FatPlanHasRoom(volume, scratch.parent_cluster, plan)) return 0;
+    const FatStamp when = FatParseStamp(stamp);
+    std::uint32_t cluster;
+    if (!FatAllocateCluster(volume, &cluster)) return 0;
+    std::uint8_t entry[kFatEntrySize];
+    FatFillShortEntry(entry, plan.short_name, kDirectory, cluster, when);
+    // The cluster is ready and the FAT holds it before any entry names it.
+    const bool done = WriteDirectoryCluster(volume, cluster, scratch.parent_cluster, when) &&
+                      FatFlushCache(volume) &&
+                      FatWriteEntrySet(volume, scratch.parent_cluster, plan, scratch.name, entry, nullptr, nullptr);
+    if (!done) FatFreeChain(volume, cluster);
+    FatFlushCache(volume);
+    return done ? 1 : 0;
+}
+
+bool DirectoryIsEmpty(FatVolume& volume, std::uint32_t start) {
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        if (FatIsUsedShortEntry(entry) && !FatIsDotEntry(entry)) return false;
+    }
+    return scan.Status() == FatDirStatus::kEnd;
+}
+
+}  // namespace
+
+void FatResetFiles() {
+    g_free_list = g_open_list = nullptr;
+    for (FatFile& record : g_records) {
+        ClearRecord(&record);
+        AppendTo(g_free_list, &record);
+    }
+    g_pool_ready = true;
+}
 
 void FatEnsureFilePool() {
     if (!g_pool_ready) FatResetFiles();
+}
+
+bool FatIsEntryOpen(std::uint32_t parent_cluster, const std::uint8_t* short_name) {
+    for (const FatFile* record = g_open_list; record; record = record->next) {
+        if (record->parent_cluster == parent_cluster &&
+            std::memcmp(record->short_name, short_name, kFatShortNameSize) == 0)
+            return true;
+    }
+    return false;
+}
+
+FatFile* FatOpenFile(const char* mode, const char* path) {
+    FatOperationScope scope;
+    if (!mode) return nullptr;
+    return OpenWithFlags(ParseMode(mode), path, nullptr);
+}
+
+FatFile* FatOpenWriteStamped(const char* path, const char* stamp) {
+    FatOperationScope scope;
+    return OpenWithFlags(FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp);
+}
+
+int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
+    FatOperationScope scope;
+    if (!file || !buffer || !IsOpenRecord(file) || !(file->flags & FAT_OPEN_READ)) return -1;
+    if (length == 0) return 0;
+    if (file->position >= file->size) return -1;
+    length = std::min(length, file->size - file->position);
+    // The result is an int: one call reads at most INT_MAX bytes.
+    length = std::min<std::uint32_t>(length, 0x7FFFFFFF);
+    std::uint32_t done = 0;
+    while (done < length) {
+        const std::uint32_t remaining = length - done;
+        const std::uint32_t sector_index = file->position / kSectorSize;
+        const std::uint32_t offset = file->position % kSectorSize;
+        std::uint32_t moved;
+        if (offset == 0 && remaining >= kSectorSize) {
+            if (!WriteBackBuffer(file)) break;
+            moved = FatReadFileSectors(file, sector_index, buffer + done, remaining / kSectorSize) * kSectorSize;
+            if (moved == 0) break;
+        } else {
+            if (!BufferSector(file, sector_index, false)) break;
+            moved = std::min(kSectorSize - offset, remaining);
+            std::memcpy(buffer + done, file->sector_buffer + offset, moved);
+        }
+        done += moved;
+        file->position += moved;
+    }
+    return static_cast<int>(done);
+}
+
+int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length) {
+    FatOperationScope scope;
+    if (!file || !IsOpenRecord(file) || !(file->flags & FAT_OPEN_WRITE)) return -1;
+    if (!buffer && length) return -1;
+    if (file->flags & FAT_OPEN_APPEND) file->position = file->size;
+    // Nothing goes past 4 GiB - 1, and the count must fit the int result.
+    length = std::min(length, kLargestFileSize - file->position);
+    length = std::min<std::uint32_t>(length, 0x7FFFFFFF);
+    std::uint32_t done = 0;
+    while (done < length) {
+        const std::uint32_t remaining = length - done;
+        const std::uint32_t sector_index = file->position / kSectorSize;
+        const std::uint32_t offset = file->position % kSectorSize;
+        std::uint32_t moved;
+        if (offset == 0 && remaining >= kSectorSize) {
+            if (!WriteBackBuffer(file)) break;
+            if (file->buffered_sector != kFatNoSector && file->buffered_sector >= sector_index &&
+                file->buffered_sector - sector_index < remaining / kSectorSize)
+                file->buffered_sector = kFatNoSector;
+            moved = FatWriteFileSectors(file, sector_index, buffer + done, remaining / kSectorSize) * kSectorSize;
+            if (moved == 0) break;
+        } else {
+            if (!BufferSector(file, sector_index, true)) break;
+            moved = std::min(kSectorSize - offset, remaining);
+            std::memcpy(file->sector_buffer + offset, buffer + done, moved);
+            file->buffer_dirty = 1;
+        }
+        done += moved;
+        file->position += moved;
+        if (file->position > file->size) {
+            file->size = file->position;
+            file->size_changed = 1;
+        }
+    }
+    return static_cast<int>(done);
+}
+
+int FatFlushFile(FatFile* file) {
+    FatOperationScope scope;
+    if (!file || !IsOpenRecord(file)) return -1;
+    return FlushRecord(file) ? 0 : -1;
+}
+
+void FatCloseFile(FatFile* file) {
+    FatOperationScope scope;
+    if (!file || !IsOpenRecord(file)) return;
+    FlushRecord(file);
+    ClearRecord(file);
+    ReleaseRecord(file);
+    FatFlushCache(FatTheVolume());
+}
+
+int FatDeleteFile(const char* path) {
+    FatOperationScope scope;
+    FatEnsureFilePool();
+    FatVolume& volume = FatTheVolume();
+    if (!FatIsMounted() || !path || !volume.write) return -1;
+    static FatFile scratch;
+    ClearRecord(&scratch);
+    if (!FindParent(&scratch, path)) return -1;
+    FatFoundEntry found;
+    if (!FatLocateEntry(volume, scratch.parent_cluster, scratch.name, &found)) return -1;
+    if (!FatIsFileEntry(found.entry) || FatIsEntryOpen(scratch.parent_cluster, found.entry)) return -1;
+    // The entry goes first: a failure after it leaves lost clusters at worst.
+    if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
+                           found.long_name_start))
+        return -1;
+    const std::uint32_t first = FatEntryFirstCluster(found.entry);
+    if (FatIsDataCluster(volume, first)) FatFreeChain(volume, first);
+    FatFlushCache(volume);
+    return 0;
+}
+
+int FatMakeDirectory(const char* path) {
+    FatOperationScope scope;
+    return MakeDirectory(path, nullptr);
+}
+
+int FatMakeDirectoryStamped(const char* path, const char* stamp) {
+    FatOperationScope scope;
+    return MakeDirectory(path, stamp);
+}
+
+int FatRemoveDirectory(const char* path) {
+    FatOperationScope scope;
+    FatEnsureFilePool();
+    FatVolume& volume = FatTheVolume();
+    if (!FatIsMounted() || !path || !volume.write || FatPathIsRoot(path)) return 0;
+    static FatFile scratch;
+    ClearRecord(&scratch);
+    if (!FindParent(&scratch, path)) return 0;
+    FatFoundEntry found;
+    if (!FatLocateEntry(volume, scratch.parent_cluster, scratch.name, &found)) return 0;
+    if (!FatIsDirectoryEntry(found.entry)) return 0;
+    const std::uint32_t first = FatEntryFirstCluster(found.entry);
+    if (!FatIsDataCluster(volume, first)) {
+        FatReportDamage(volume, "directory entry points outside the volume", first);
+        return 0;
+    }
+    if (!DirectoryIsEmpty(volume, first)) return 0;
+    if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
+                           found.long_name_start))
+        return 0;
+    FatFreeChain(volume, first);
+    return FatFlushCache(volume);
+}
+
+std::uint32_t FatReadFileSectors(FatFile* file, std::uint32_t sector_index, std::uint8_t* buffer,
+                                 std::uint32_t count) {
+    FatVolume& volume = FatTheVolume();
+    if (!file || count == 0) return 0;
+    const std::uint32_t index = sector_index / volume.sectors_per_cluster;
+    std::uint32_t cluster, last, last_index;
+    if (FindCluster(file, index, &cluster, &last, &last_index) != ChainLookup::kFound) return 0;
+    return TransferRun(file, index, cluster, sector_index % volume.sectors_per_cluster, buffer, nullptr, count);
+}
+
+std::uint32_t FatWriteFileSectors(FatFile* file, std::uint32_t sector_index, const std::uint8_t* buffer,
+                                  std::uint32_t count) {
+    FatVolume& volume = FatTheVolume();
+    if (!file || count == 0 || !volume.write) return 0;
+    const std::uint32_t index = sector_index / volume.sectors_per_cluster;
+    const auto through =
+        static_cast<std::uint32_t>((std::uint64_t{sector_index} + count - 1) / volume.sectors_per_cluster);
+    // Enough clusters for the whole request in one step; when the volume
+    // fills part-way, what was linked is still written.
+    GrowChainThrough(file, through);
+    std::uint32_t cluster, last, last_index;
+    if (FindCluster(file, index, &cluster, &last, &last_index) != ChainLookup::kFound) return 0;
+    const std::uint32_t moved =
+        TransferRun(file, index, cluster, sector_index % volume.sectors_per_cluster, nullptr, buffer, count);
+    if (moved < count) file->chain_may_overhang = 1;
+    return moved;
 }

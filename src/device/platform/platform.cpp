@@ -1,5 +1,8 @@
 #include "device/platform/platform.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "device/platform/sim/sim_platform.h"
 
 namespace platform {
@@ -16,6 +19,13 @@ std::unique_ptr<Platform> InstallPlatform(std::unique_ptr<Platform> platform) {
     auto previous = std::move(Slot());
     Slot() = std::move(platform);
     return previous;
+}
+
+std::string ExecutableDirectory() {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return executable.parent_path().string();
 }
 
 }  // namespace platform

@@ -31,6 +31,8 @@ public:
 
 enum class DriveType { Unknown, Removable, Fixed, Remote, CdRom, RamDisk };
 
+// Free space as the volume reports it; the free bytes are the product of the
+// three, computed in 64 bits.
 struct DiskFreeSpace {
     std::uint64_t sectors_per_cluster;
     std::uint64_t bytes_per_sector;
@@ -53,7 +55,9 @@ class Platform {
 public:
     virtual ~Platform() = default;
 
-    // Opens an existing device by name; null when it does not open.
+    // Opens an existing device by name; null when it does not open. A
+    // volume ("\\.\E:") opens with Query for the drive queries and with
+    // Read for the eject, which holds it while it locks and ejects.
     virtual std::unique_ptr<Device> OpenDevice(const std::string& name, DeviceAccess access) = 0;
 
     // The storage device number behind an open volume or interface name
@@ -74,6 +78,7 @@ public:
 
     // Whether the user holds the rights raw disk access needs.
     virtual bool IsAdministrator() = 0;
+    // Waits on the calling thread (retry pauses of the eject).
     virtual void Pause(unsigned milliseconds) = 0;
 };
 
@@ -81,5 +86,9 @@ public:
 Platform& CurrentPlatform();
 // Replaces the platform in use; returns the previous one.
 std::unique_ptr<Platform> InstallPlatform(std::unique_ptr<Platform> platform);
+
+// The folder that holds the running executable, without a trailing
+// separator; empty when it cannot be determined.
+std::string ExecutableDirectory();
 
 }  // namespace platform

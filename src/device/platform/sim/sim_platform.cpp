@@ -1,91 +1,213 @@
 #include "device/platform/sim/sim_platform.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/statvfs.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "device/physical_drive_name.h"
 
 namespace platform {
 namespace {
 
-class FileDevice : public Device {
+const char kDevicePrefix[] = "\\\\.\\";
+
+// Stands for an opened volume or device interface: it answers queries and
+// control requests through the platform, but carries no data of its own.
+class QueryDevice : public Device {
 public:
-    explicit FileDevice(int fd) : fd_(fd) {}
-    ~FileDevice() override { ::close(fd_); }
-
-    bool Seek(std::uint64_t byte_position) override {
-        if (byte_position > static_cast<std::uint64_t>(INT64_MAX)) return false;
-        position_ = byte_position;
-        return true;
-    }
-
-    std::size_t Read(void* buffer, std::size_t length) override {
-        return Transfer(length, [&](std::size_t done) {
-            return ::pread(fd_, static_cast<char*>(buffer) + done, length - done,
-                           static_cast<off_t>(position_ + done));
-        });
-    }
-
-    std::size_t Write(const void* buffer, std::size_t length) override {
-        return Transfer(length, [&](std::size_t done) {
-            return ::pwrite(fd_, static_cast<const char*>(buffer) + done, length - done,
-                            static_cast<off_t>(position_ + done));
-        });
-    }
-
-private:
-    // Loops over partial transfers so a short count means end of file or error.
-    template <typename Step>
-    std::size_t Transfer(std::size_t length, Step step) {
-        std::size_t done = 0;
-        while (done < length) {
-            ssize_t moved = step(done);
-            if (moved < 0 && errno == EINTR) continue;
-            if (moved <= 0) break;
-            done += static_cast<std::size_t>(moved);
-        }
-        position_ += done;
-        return done;
-    }
-
-    int fd_;
-    std::uint64_t position_ = 0;
+    bool Seek(std::uint64_t) override { return true; }
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
 };
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+unsigned FailuresBeforeSuccess(const SimulatedEject& eject, VolumeControl control) {
+    switch (control) {
+        case VolumeControl::Lock: return eject.lock_failures;
+        case VolumeControl::Dismount: return eject.dismount_failures;
+        case VolumeControl::Eject: return eject.eject_failures;
+    }
+    return kAlwaysFails;
+}
 
 }  // namespace
 
-std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access) {
-    int flags = (access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return nullptr;
-    return std::make_unique<FileDevice>(fd);
+char DriveLetterOfPath(const std::string& path) {
+    if (path.size() < 2 || path[1] != ':') return 0;
+    if (path.size() > 2 && !IsSeparator(path[2])) return 0;
+    const unsigned char letter = static_cast<unsigned char>(path[0]);
+    if (!std::isalpha(letter) || letter > 0x7F) return 0;
+    return static_cast<char>(std::toupper(letter));
+}
+
+std::optional<std::string> PathBelowDriveRoot(const std::string& path) {
+    if (DriveLetterOfPath(path) == 0) return std::nullopt;
+    std::string relative;
+    std::size_t begin = 2;
+    while (begin <= path.size()) {
+        std::size_t end = begin;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        const std::string part = path.substr(begin, end - begin);
+        if (part == "..") return std::nullopt;
+        if (!part.empty() && part != ".") {
+            if (!relative.empty()) relative += '/';
+            relative += part;
+        }
+        begin = end + 1;
+    }
+    if (relative.empty()) return std::nullopt;
+    return relative;
 }
 
 void SimulatedPlatform::MapPhysicalDrive(int number, const std::string& image_path) {
     images_[PhysicalDriveName(number)] = image_path;
+    physical_drives_.insert(number);
 }
 
 void SimulatedPlatform::MapDeviceName(const std::string& device_name, const std::string& image_path) {
     images_[device_name] = image_path;
 }
 
-std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, DeviceAccess access) {
-    auto it = images_.find(name);
-    if (it == images_.end()) return nullptr;
-    return OpenFileDevice(it->second, access);
+void SimulatedPlatform::AddDrive(const SimulatedDrive& drive) { drives_[drive.letter] = drive; }
+
+void SimulatedPlatform::AddInterface(const SimulatedInterface& device_interface) {
+    interfaces_.push_back(device_interface);
 }
 
-bool SimulatedPlatform::DeviceNumber(const std::string&, std::uint32_t*) { return false; }
-DriveType SimulatedPlatform::GetDriveType(const std::string&) { return DriveType::Unknown; }
-bool SimulatedPlatform::VolumeLabel(const std::string&, std::string*) { return false; }
-bool SimulatedPlatform::TotalBytes(const std::string&, std::uint64_t*) { return false; }
-bool SimulatedPlatform::FreeSpace(const std::string&, DiskFreeSpace*) { return false; }
-std::vector<DeviceInterface> SimulatedPlatform::Interfaces(InterfaceClass) { return {}; }
-bool SimulatedPlatform::ControlVolume(const std::string&, VolumeControl) { return false; }
-std::unique_ptr<Device> SimulatedPlatform::OpenFile(const std::string&, FileMode) { return nullptr; }
-bool SimulatedPlatform::IsAdministrator() { return true; }
-void SimulatedPlatform::Pause(unsigned) {}
+std::vector<int> SimulatedPlatform::PhysicalDriveNumbers() const {
+    return std::vector<int>(physical_drives_.begin(), physical_drives_.end());
+}
+
+unsigned SimulatedPlatform::PauseCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pause_count_;
+}
+
+std::uint64_t SimulatedPlatform::PausedMilliseconds() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return paused_milliseconds_;
+}
+
+const SimulatedDrive* SimulatedPlatform::DriveOfRoot(const std::string& root) const {
+    const char letter = DriveLetterOfPath(root);
+    auto it = drives_.find(letter);
+    return it == drives_.end() ? nullptr : &it->second;
+}
+
+// "\\.\E:" names the volume of drive E.
+const SimulatedDrive* SimulatedPlatform::DriveOfVolumeName(const std::string& name) const {
+    const std::string prefix = kDevicePrefix;
+    if (name.size() != prefix.size() + 2 || name.rfind(prefix, 0) != 0) return nullptr;
+    return DriveOfRoot(name.substr(prefix.size()));
+}
+
+const SimulatedInterface* SimulatedPlatform::InterfaceOfPath(const std::string& path) const {
+    for (const auto& device_interface : interfaces_)
+        if (device_interface.path == path) return &device_interface;
+    return nullptr;
+}
+
+std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, DeviceAccess access) {
+    if (auto it = images_.find(name); it != images_.end()) return OpenFileDevice(it->second, access);
+    if (const SimulatedDrive* drive = DriveOfVolumeName(name)) {
+        // Queries need only the volume; the eject opens it for reading.
+        const bool opens = drive->opens && (access == DeviceAccess::Query || !drive->eject.open_fails);
+        return opens ? std::make_unique<QueryDevice>() : nullptr;
+    }
+    if (InterfaceOfPath(name)) return std::make_unique<QueryDevice>();
+    return nullptr;
+}
+
+bool SimulatedPlatform::DeviceNumber(const std::string& name, std::uint32_t* number) {
+    std::optional<std::uint32_t> found;
+    if (const SimulatedDrive* drive = DriveOfVolumeName(name)) {
+        if (drive->opens) found = drive->device_number;
+    } else if (const SimulatedInterface* device_interface = InterfaceOfPath(name)) {
+        found = device_interface->device_number;
+    }
+    if (!found) return false;
+    *number = *found;
+    return true;
+}
+
+DriveType SimulatedPlatform::GetDriveType(const std::string& root) {
+    const SimulatedDrive* drive = DriveOfRoot(root);
+    return drive ? drive->type : DriveType::Unknown;
+}
+
+bool SimulatedPlatform::VolumeLabel(const std::string& root, std::string* label) {
+    const SimulatedDrive* drive = DriveOfRoot(root);
+    if (!drive || !drive->label) return false;
+    *label = *drive->label;
+    return true;
+}
+
+bool SimulatedPlatform::TotalBytes(const std::string& root, std::uint64_t* total) {
+    const SimulatedDrive* drive = DriveOfRoot(root);
+    if (!drive || !drive->total_bytes) return false;
+    *total = *drive->total_bytes;
+    return true;
+}
+
+// Reported in one-byte units, so the product of the three is exact.
+bool SimulatedPlatform::FreeSpace(const std::string& root, DiskFreeSpace* space) {
+    const SimulatedDrive* drive = DriveOfRoot(root);
+    if (!drive) return false;
+    std::uint64_t free_bytes = 0;
+    if (drive->free_bytes) {
+        free_bytes = *drive->free_bytes;
+    } else {
+        struct statvfs file_system {};
+        if (drive->root.empty() || ::statvfs(drive->root.c_str(), &file_system) != 0) return false;
+        free_bytes = std::uint64_t{file_system.f_bavail} * file_system.f_frsize;
+    }
+    *space = DiskFreeSpace{1, 1, free_bytes};
+    return true;
+}
+
+std::vector<DeviceInterface> SimulatedPlatform::Interfaces(InterfaceClass interface_class) {
+    std::vector<DeviceInterface> found;
+    for (const auto& device_interface : interfaces_)
+        if (device_interface.interface_class == interface_class)
+            found.push_back({device_interface.path, device_interface.parent});
+    return found;
+}
+
+bool SimulatedPlatform::ControlVolume(const std::string& volume_name, VolumeControl control) {
+    const SimulatedDrive* drive = DriveOfVolumeName(volume_name);
+    if (!drive || !drive->opens) return false;
+    const unsigned failures = FailuresBeforeSuccess(drive->eject, control);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const unsigned attempt = ++control_attempts_[{drive->letter, control}];
+    return failures < kAlwaysFails && attempt > failures;
+}
+
+std::unique_ptr<Device> SimulatedPlatform::OpenFile(const std::string& path, FileMode mode) {
+    std::string local = path;
+    if (DriveLetterOfPath(path) != 0) {
+        const SimulatedDrive* drive = DriveOfRoot(path);
+        const std::optional<std::string> below = PathBelowDriveRoot(path);
+        if (!drive || drive->root.empty() || !below) return nullptr;
+        local = (std::filesystem::path(drive->root) / *below).string();
+    }
+    if (mode == FileMode::CreateTruncate) return CreateFileDevice(local);
+    return OpenFileDevice(local, DeviceAccess::Read);
+}
+
+bool SimulatedPlatform::IsAdministrator() { return administrator_; }
+
+void SimulatedPlatform::Pause(unsigned milliseconds) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++pause_count_;
+        paused_milliseconds_ += milliseconds;
+    }
+    if (real_pauses_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace platform

@@ -1,19 +1,79 @@
-// The simulated camera: device names map to disk image files.
+// The simulated camera: drive letters, device interfaces and physical drives
+// described in memory (usually loaded from a camera manifest, camera.json),
+// with physical drives and other device names mapped to disk image files and
+// each drive's root directory mapped to a local folder.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "device/platform/platform.h"
 
 namespace platform {
 
+// How many attempts of a volume control request fail before one succeeds.
+// From this count on, every attempt fails.
+constexpr unsigned kAlwaysFails = 11;
+
+struct SimulatedEject {
+    bool open_fails = false;  // the volume does not open for the eject
+    unsigned lock_failures = 0;
+    unsigned dismount_failures = 0;
+    unsigned eject_failures = 0;
+};
+
+struct SimulatedDrive {
+    char letter = 0;                            // 'A' .. 'Z'
+    bool opens = true;                          // "\\.\X:" opens
+    std::optional<std::uint32_t> device_number;  // none: the query fails
+    DriveType type = DriveType::Unknown;
+    std::optional<std::string> label;            // none: the label query fails
+    std::optional<std::uint64_t> total_bytes;    // none: the space query fails
+    std::optional<std::uint64_t> free_bytes;     // none: free space of root's file system
+    std::string root;                            // local folder for "X:\"; empty: no files
+    SimulatedEject eject;
+};
+
+struct SimulatedInterface {
+    InterfaceClass interface_class = InterfaceClass::Disk;
+    std::optional<std::uint32_t> device_number;  // none: the query fails
+    std::string path;
+    std::string parent;
+};
+
 class SimulatedPlatform : public Platform {
 public:
+    // Loads a camera manifest; null with a message naming the file and the
+    // offending key when it cannot be read or is malformed. Relative paths
+    // in it are taken relative to the manifest's folder.
+    static std::unique_ptr<SimulatedPlatform> LoadManifest(const std::string& path, std::string* error);
+    // The same into an existing platform (a subclass, for instance); on
+    // failure the platform may hold part of the manifest.
+    static bool LoadManifestInto(const std::string& path, SimulatedPlatform& platform, std::string* error);
+
     // "\\.\PHYSICALDRIVE<number>" opens the file at image_path.
     void MapPhysicalDrive(int number, const std::string& image_path);
     // Any device name opens the file at image_path.
     void MapDeviceName(const std::string& device_name, const std::string& image_path);
+    // Adds or replaces the drive of drive.letter.
+    void AddDrive(const SimulatedDrive& drive);
+    void AddInterface(const SimulatedInterface& device_interface);
+    void SetAdministrator(bool administrator) { administrator_ = administrator; }
+
+    // The physical drive numbers mapped so far, ascending.
+    std::vector<int> PhysicalDriveNumbers() const;
+    const std::map<char, SimulatedDrive>& Drives() const { return drives_; }
+
+    // Pauses are recorded; they really wait only when this is switched on.
+    void SetRealPauses(bool real) { real_pauses_ = real; }
+    unsigned PauseCount() const;
+    std::uint64_t PausedMilliseconds() const;
 
     std::unique_ptr<Device> OpenDevice(const std::string& name, DeviceAccess access) override;
     bool DeviceNumber(const std::string& name, std::uint32_t* number) override;
@@ -28,10 +88,34 @@ public:
     void Pause(unsigned milliseconds) override;
 
 private:
+    const SimulatedDrive* DriveOfRoot(const std::string& root) const;
+    const SimulatedDrive* DriveOfVolumeName(const std::string& name) const;
+    const SimulatedInterface* InterfaceOfPath(const std::string& path) const;
+
     std::map<std::string, std::string> images_;  // device name -> image file
+    std::set<int> physical_drives_;
+    std::map<char, SimulatedDrive> drives_;
+    std::vector<SimulatedInterface> interfaces_;
+    bool administrator_ = true;
+    bool real_pauses_ = false;
+
+    // Control attempts and pauses come from the update worker's thread.
+    mutable std::mutex mutex_;
+    std::map<std::pair<char, VolumeControl>, unsigned> control_attempts_;
+    unsigned pause_count_ = 0;
+    std::uint64_t paused_milliseconds_ = 0;
 };
 
 // Opens a regular file or block device as a Device; null when it does not open.
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
+// Creates (or truncates) a regular file and opens it for reading and writing.
+std::unique_ptr<Device> CreateFileDevice(const std::string& path);
+
+// The drive letter of a drive-root path ("E:\...", "E:/...", "e:"),
+// upper case; 0 when the path does not start with one.
+char DriveLetterOfPath(const std::string& path);
+// The path below the drive root as a relative local path ("DCIM/A.JPG"),
+// or nothing when it would leave the root ("..") or names the root itself.
+std::optional<std::string> PathBelowDriveRoot(const std::string& path);
 
 }  // namespace platform

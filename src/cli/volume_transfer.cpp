@@ -1,0 +1,190 @@
+// quillon-cli get and put: files between the volume and local folders,
+// streamed in chunks so memory stays bounded whatever the file size.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "cli/volume_commands.h"
+#include "cli/volume_paths.h"
+#include "fat/fat.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A multiple of every cluster size, so whole clusters pass straight through.
+constexpr std::size_t kChunkBytes = 1u << 20;
+
+struct CloseFile {
+    void operator()(FatFile* file) const { FatCloseFile(file); }
+};
+using OpenVolumeFile = std::unique_ptr<FatFile, CloseFile>;
+
+std::string StampOf(const fs::path& local) {
+    struct stat info {};
+    if (::stat(local.c_str(), &info) != 0) return {};
+    std::tm parts{};
+    localtime_r(&info.st_mtime, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%y-%m-%d %H:%M", &parts);
+    return stamp;
+}
+
+bool IsVolumeFolder(const std::string& path) {
+    if (path == "/") return true;
+    FatEntryInfo info{};
+    return FatLookupEntry(path.c_str(), &info) && info.is_directory;
+}
+
+bool VolumeEntryExists(const std::string& path) {
+    FatEntryInfo info{};
+    return path == "/" || FatLookupEntry(path.c_str(), &info);
+}
+
+// Copies one volume file to a local file; removes a partial copy on failure.
+bool ExportFile(const std::string& source, const fs::path& target) {
+    OpenVolumeFile file(FatOpenFile("rb", source.c_str()));
+    if (!file) {
+        CliFail(IsVolumeFolder(source) ? source + " is a folder, not a file"
+                                       : "no such file on the volume: " + source);
+        return false;
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        CliFail("cannot create " + target.string());
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(kChunkBytes);
+    std::uint64_t remaining = file->size;
+    while (remaining > 0) {
+        const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
+        const int got = FatReadFile(file.get(), want, buffer.data());
+        if (got != static_cast<int>(want)) {
+            out.close();
+            fs::remove(target);
+            CliFail("cannot read " + source + " (the volume may be damaged); nothing was saved");
+            return false;
+        }
+        out.write(reinterpret_cast<const char*>(buffer.data()), got);
+        remaining -= want;
+    }
+    out.close();
+    if (!out) {
+        fs::remove(target);
+        CliFail("cannot write " + target.string());
+        return false;
+    }
+    return true;
+}
+
+bool ImportPath(const fs::path& local, const std::string& volume_dir);
+
+// Writes one local file into a volume folder, replacing a file of the same name.
+bool ImportFile(const fs::path& local, const std::string& volume_dir) {
+    const std::string target = JoinVolumePath(volume_dir, local.filename().string());
+    if (IsVolumeFolder(target)) {
+        CliFail(target + " exists on the volume as a folder");
+        return false;
+    }
+    std::ifstream in(local, std::ios::binary);
+    if (!in) {
+        CliFail("cannot read " + local.string());
+        return false;
+    }
+    const std::string stamp = StampOf(local);
+    OpenVolumeFile file(FatOpenWriteStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str()));
+    if (!file) {
+        CliFail("cannot create " + target + " on the volume (full, or the name is not allowed)");
+        return false;
+    }
+    std::vector<std::uint8_t> buffer(kChunkBytes);
+    bool written = true;
+    while (in) {
+        in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::uint32_t>(in.gcount());
+        if (got == 0) break;
+        if (FatWriteFile(file.get(), buffer.data(), got) != static_cast<int>(got)) {
+            written = false;
+            break;
+        }
+    }
+    const bool read_all = in.eof();
+    file.reset();  // close: flushes data, FAT and the entry's size
+    if (!written || !read_all) {
+        // A half-written file is worse than none: take it away and say so.
+        FatDeleteFile(target.c_str());
+        CliFail(written ? "cannot read " + local.string() + "; " + target + " was not imported"
+                        : "the volume is full: " + target + " could not be written and was removed");
+        return false;
+    }
+    return true;
+}
+
+bool ImportFolder(const fs::path& local, const std::string& volume_dir) {
+    const std::string target = JoinVolumePath(volume_dir, local.filename().string());
+    if (!VolumeEntryExists(target)) {
+        const std::string stamp = StampOf(local);
+        if (!FatMakeDirectoryStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str())) {
+            CliFail("cannot create folder " + target + " on the volume");
+            return false;
+        }
+    } else if (!IsVolumeFolder(target)) {
+        CliFail(target + " exists on the volume as a file");
+        return false;
+    }
+    std::error_code error;
+    std::vector<fs::path> children;
+    for (const auto& child : fs::directory_iterator(local, error)) children.push_back(child.path());
+    if (error) {
+        CliFail("cannot read folder " + local.string());
+        return false;
+    }
+    std::sort(children.begin(), children.end());
+    for (const auto& child : children)
+        if (!ImportPath(child, target)) return false;
+    return true;
+}
+
+bool ImportPath(const fs::path& local, const std::string& volume_dir) {
+    std::error_code error;
+    const auto status = fs::status(local, error);
+    if (fs::is_directory(status)) return ImportFolder(local, volume_dir);
+    if (fs::is_regular_file(status)) return ImportFile(local, volume_dir);
+    if (!fs::exists(status)) {
+        CliFail("no such file: " + local.string());
+        return false;
+    }
+    std::fprintf(stderr, "quillon-cli: skipped %s (not a regular file)\n", local.c_str());
+    return true;
+}
+
+}  // namespace
+
+int RunGet(CliContext& context) {
+    if (!CliPlainArguments(context)) return kExitUsage;
+    if (context.args.size() != 2) return CliUsage("get needs PATH and DEST");
+    const std::string source = NormalVolumePath(context.args[0]);
+    fs::path target = context.args[1];
+    if (!CliMountVolume(context)) return kExitFailed;
+    if (fs::is_directory(target)) target /= VolumeBaseName(source);
+    return ExportFile(source, target) ? kExitOk : kExitFailed;
+}
+
+int RunPut(CliContext& context) {
+    if (!CliPlainArguments(context)) return kExitUsage;
+    if (context.args.empty() || context.args.size() > 2) return CliUsage("put needs LOCAL and an optional DIR");
+    fs::path local = context.args[0];
+    const std::string volume_dir = NormalVolumePath(context.args.size() == 2 ? context.args[1] : "/");
+    std::error_code error;
+    if (!fs::exists(local, error)) return CliFail("no such file or folder: " + local.string());
+    // "folder/" names the folder itself, not an empty last component.
+    if (!local.has_filename()) local = local.parent_path();
+    if (!CliMountVolume(context)) return kExitFailed;
+    if (!IsVolumeFolder(volume_dir)) return CliFail("no such folder on the volume: " + volume_dir);
+    return ImportPath(local, volume_dir) ? kExitOk : kExitFailed;
+}

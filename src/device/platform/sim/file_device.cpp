@@ -1,0 +1,88 @@
+// Devices backed by a local file, image or block device.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "device/platform/sim/sim_platform.h"
+
+namespace platform {
+namespace {
+
+class FileDevice : public Device {
+public:
+    explicit FileDevice(int fd) : fd_(fd) {}
+    ~FileDevice() override { ::close(fd_); }
+
+    bool Seek(std::uint64_t byte_position) override {
+        if (byte_position > static_cast<std::uint64_t>(INT64_MAX)) return false;
+        position_ = byte_position;
+        return true;
+    }
+
+    std::size_t Read(void* buffer, std::size_t length) override {
+        return Transfer(length, [&](std::size_t done) {
+            return ::pread(fd_, static_cast<char*>(buffer) + done, length - done,
+                           static_cast<off_t>(position_ + done));
+        });
+    }
+
+    std::size_t Write(const void* buffer, std::size_t length) override {
+        return Transfer(length, [&](std::size_t done) {
+            return ::pwrite(fd_, static_cast<const char*>(buffer) + done, length - done,
+                            static_cast<off_t>(position_ + done));
+        });
+    }
+
+    bool Flush() override { return ::fsync(fd_) == 0; }
+
+    // lseek rather than fstat: block devices report their size only this way.
+    std::int64_t Size() override {
+        const off_t end = ::lseek(fd_, 0, SEEK_END);
+        return end < 0 ? -1 : static_cast<std::int64_t>(end);
+    }
+
+private:
+    // Loops over partial transfers so a short count means end of file or error.
+    template <typename Step>
+    std::size_t Transfer(std::size_t length, Step step) {
+        std::size_t done = 0;
+        while (done < length) {
+            ssize_t moved = step(done);
+            if (moved < 0 && errno == EINTR) continue;
+            if (moved <= 0) break;
+            done += static_cast<std::size_t>(moved);
+        }
+        position_ += done;
+        return done;
+    }
+
+    int fd_;
+    std::uint64_t position_ = 0;
+};
+
+std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    // A folder opens for reading on POSIX, but it is no file or disk.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<FileDevice>(fd);
+}
+
+}  // namespace
+
+std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access) {
+    return OpenWithFlags(path, access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY);
+}
+
+std::unique_ptr<Device> CreateFileDevice(const std::string& path) {
+    return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC);
+}
+
+}  // namespace platform

@@ -1,0 +1,580 @@
+#include "fat/directory.h"
+
+#include <bitset>
+#include <cstring>
+
+#include "fat/boot_sector.h"
+#include "fat/fat_table.h"
+
+using namespace fatentry;
+
+namespace {
+
+constexpr std::uint32_t kMaxSectorsPerCluster = 128;
+const std::uint8_t kZeroCluster[kMaxSectorsPerCluster * kSectorSize] = {};
+
+bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
+
+// A scan reads the rest of a cluster in one media call. The sectors belong
+// to the scan that read them and are dropped when any other scan starts
+// reading, so nothing read here outlives the operation.
+struct ReadAhead {
+    std::uint8_t data[kMaxSectorsPerCluster * kSectorSize];
+    std::uint32_t first = kFatNoSector;
+    std::uint32_t count = 0;
+    std::uint32_t owner = 0;
+
+    bool Holds(std::uint32_t owner_serial, std::uint32_t sector) const {
+        return owner == owner_serial && first != kFatNoSector && sector >= first && sector - first < count;
+    }
+    std::uint8_t* At(std::uint32_t sector) { return data + (sector - first) * kSectorSize; }
+};
+ReadAhead g_read_ahead;
+std::uint32_t g_scanner_serial = 0;
+
+bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
+    return a.sector_index == b.sector_index && a.slot == b.slot;
+}
+
+// Brent's cycle detection over the clusters a directory walk visits: a loop
+// is caught within a few times its length, without remembering clusters.
+bool StepMeetsLoop(FatDirChain* chain, std::uint32_t next) {
+    if (next == chain->loop_mark) return true;
+    if (++chain->loop_length == chain->loop_power) {
+        chain->loop_mark = next;
+        chain->loop_power *= 2;
+        chain->loop_length = 0;
+    }
+    return false;
+}
+
+// Free slots in a row; long-name parts extend a run but never complete it.
+struct FreeRun {
+    std::uint32_t needed;
+    std::uint32_t length = 0;
+    FatSlotRef start{0, 0};
+    bool found = false;
+
+    void Feed(const std::uint8_t* entry, FatSlotRef at) {
+        if (found) return;
+        const bool long_name_part = (entry[kAttribute] & kLongNameMask) == kLongNameMask;
+        if (!long_name_part && !FatIsUnusedSlot(entry)) {
+            length = 0;
+            return;
+        }
+        if (length == 0) start = at;
+        ++length;
+        if (!long_name_part && length >= needed) found = true;
+    }
+};
+
+// Numeric tails of one short base that entries of a directory carry.
+struct TailsInUse {
+    std::uint8_t base[kFatShortNameSize];
+    bool plain = false;
+    std::bitset<kFatMaxTail + 1> tails;
+
+    void Feed(const std::uint8_t* entry) {
+        if (std::memcmp(entry, base, kFatShortNameSize) == 0) {
+            plain = true;
+            return;
+        }
+        const std::uint32_t number = TailNumber(entry);
+        std::uint8_t candidate[kFatShortNameSize];
+        if (number && FatAddNumericTail(number, base, candidate) &&
+            std::memcmp(candidate, entry, kFatShortNameSize) == 0)
+            tails.set(number);
+    }
+
+    // "~digits" ending at the eighth byte: the number, or 0.
+    static std::uint32_t TailNumber(const std::uint8_t* entry) {
+        std::uint32_t number = 0, scale = 1;
+        for (std::size_t i = kFatShortBaseSize; i-- > 1;) {
+            const std::uint8_t c = entry[i];
+            if (c == '~') return (number <= kFatMaxTail && i + 1 < kFatShortBaseSize) ? number : 0;
+            if (c < '0' || c > '9') return 0;
+            number += (c - '0') * scale;
+            scale *= 10;
+        }
+        return 0;
+    }
+
+    bool Choose(std::uint8_t* out) const {
+        if (!plain) {
+            std::memcpy(out, base, kFatShortNameSize);
+            return true;
+        }
+        for (std::uint32_t number = 1; number <= kFatMaxTail; ++number)
+            if (!tails.test(number)) return FatAddNumericTail(number, base, out) == 1;
+        return false;
+    }
+};
+
+bool EntryNameMatches(const FatDirScanner& scan, const std::uint8_t* entry, const char* name, char* scratch) {
+    if (scan.HasLongName()) {
+        FatLongNameToUtf8(scan.LongName(), scratch, kFatNameBufferSize);
+    } else {
+        FatShortNameDotForm(entry, scratch);
+    }
+    return FatNamesMatch(scratch, name) == 1;
+}
+
+void FillFound(const FatDirScanner& scan, const std::uint8_t* entry, FatFoundEntry* found) {
+    std::memcpy(found->entry, entry, kFatEntrySize);
+    found->where = scan.Where();
+    found->has_long_name = scan.HasLongName();
+    found->long_name_start = scan.LongNameStart();
+    if (found->has_long_name) {
+        FatLongNameToUtf8(scan.LongName(), found->name, sizeof found->name);
+    } else {
+        FatShortNameListingForm(entry, found->name);
+    }
+}
+
+bool IsSoughtEntry(const FatDirScanner& scan, const std::uint8_t* entry) {
+    return scan.Class() == FatSlotClass::kVisible && !FatIsDotEntry(entry);
+}
+
+// Appends zeroed clusters after the directory's last one. Each cluster is
+// zeroed before it is linked, so a failure never leaves stale slots inside.
+bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t clusters) {
+    if (!volume.write || !FatIsDataCluster(volume, last_cluster)) return false;
+    FatInvalidateFsInfo(volume);
+    for (std::uint32_t i = 0; i < clusters; ++i) {
+        std::uint32_t cluster;
+        if (!FatFindFreeCluster(volume, volume.root_cluster, &cluster)) return false;
+        if (!FatZeroCluster(volume, cluster)) return false;
+        if (!FatSetClusterEntry(volume, cluster, kFatEndOfChain)) return false;
+        if (!FatSetClusterEntry(volume, last_cluster, cluster)) return false;
+        last_cluster = cluster;
+    }
+    return true;
+}
+
+// Clusters a directory must grow by for the plan's entry set.
+std::uint32_t ClustersToGrow(const FatVolume& volume, const FatCreatePlan& plan) {
+    const std::uint32_t missing = plan.slots_needed - plan.open_run_length;
+    const std::uint32_t slots_per_cluster = kFatSlotsPerSector * volume.sectors_per_cluster;
+    return (missing + slots_per_cluster - 1) / slots_per_cluster;
+}
+
+// Where a run of `needed` slots starts: the run found by the scan, or one
+// that continues past the end of the directory into new clusters.
+bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan, FatSlotRef* run_start) {
+    if (plan.run_found) {
+        *run_start = plan.run_start;
+        return true;
+    }
+    if (!FatPlanHasRoom(volume, start, plan)) return false;
+    if (!GrowDirectory(volume, plan.last_cluster, ClustersToGrow(volume, plan))) return false;
+    *run_start = plan.open_run_length ? plan.open_run_start : FatSlotRef{plan.sector_count, 0};
+    return true;
+}
+
+void ResetPlan(FatCreatePlan* plan) { std::memset(plan, 0, sizeof *plan); }
+
+template <typename Edit>
+int EditFirstVisibleWithShortName(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name,
+                                  Edit edit) {
+    if (!volume.write) return 0;
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        std::uint8_t* entry = scan.Entry();
+        if (scan.Class() != FatSlotClass::kVisible || std::memcmp(entry, short_name, kFatShortNameSize) != 0)
+            continue;
+        return edit(scan);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void FatDirChainBegin(FatVolume& volume, FatDirChain* chain, std::uint32_t start) {
+    // ".." entries name the root as cluster 0, on FAT32 too.
+    if (start == 0 && volume.is_fat32) start = volume.root_cluster;
+    *chain = FatDirChain{start, 0, start, start, 1, 0};
+}
+
+FatDirStatus FatDirSectorNumber(FatVolume& volume, FatDirChain* chain, std::uint32_t index,
+                                std::uint32_t* sector) {
+    if (index >= kFatMaxDirSectors) return FatDirStatus::kEnd;
+    if (IsFixedRoot(volume, chain->start)) {
+        if (index >= volume.root_dir_sectors) return FatDirStatus::kEnd;
+        *sector = volume.volume_start + volume.root_dir_offset + index;
+        return FatDirStatus::kOk;
+    }
+    if (!FatIsDataCluster(volume, chain->start)) {
+        FatReportDamage(volume, "directory starts outside the volume", chain->start);
+        return FatDirStatus::kFailed;
+    }
+    const std::uint32_t wanted = index / volume.sectors_per_cluster;
+    if (wanted < chain->cluster_index) FatDirChainBegin(volume, chain, chain->start);
+    while (chain->cluster_index < wanted) {
+        const std::uint32_t next = FatNextCluster(volume, chain->cluster);
+        if (next == kFatEndOfChain) return FatDirStatus::kEnd;
+        if (next == kFatFree) {
+            FatReportDamage(volume, "directory chain runs into a free cluster", chain->cluster);
+            return FatDirStatus::kFailed;
+        }
+        if (StepMeetsLoop(chain, next)) {
+            FatReportDamage(volume, "directory chain loops", next);
+            return FatDirStatus::kFailed;
+        }
+        chain->cluster = next;
+        ++chain->cluster_index;
+    }
+    *sector = FatClusterToSector(volume, chain->cluster) + index % volume.sectors_per_cluster;
+    return FatDirStatus::kOk;
+}
+
+int FatReadDirSector(FatVolume& volume, std::uint32_t sector_index, std::uint32_t start_cluster) {
+    FatDirChain chain;
+    FatDirChainBegin(volume, &chain, start_cluster);
+    std::uint32_t sector;
+    if (FatDirSectorNumber(volume, &chain, sector_index, &sector) != FatDirStatus::kOk) return 0;
+    if (volume.sector_buffer_tag == sector) return 1;
+    volume.sector_buffer_tag = kFatNoSector;
+    if (!volume.read || !volume.read(sector, volume.sector_buffer, 1)) return 0;
+    volume.sector_buffer_tag = sector;
+    return 1;
+}
+
+FatDirScanner::FatDirScanner(FatVolume& volume, std::uint32_t start, FatSlotRef from)
+    : volume_(volume), serial_(++g_scanner_serial), where_(from) {
+    FatDirChainBegin(volume, &chain_, start);
+    FatClearLongName(&long_name_);
+    if (where_.slot >= kFatSlotsPerSector) where_ = FatSlotRef{where_.sector_index + 1, 0};
+}
+
+bool FatDirScanner::Load(std::uint32_t sector_index) {
+    std::uint32_t sector;
+    const FatDirStatus status = FatDirSectorNumber(volume_, &chain_, sector_index, &sector);
+    if (status != FatDirStatus::kOk) {
+        status_ = status;
+        if (status == FatDirStatus::kEnd) sector_count_ = sector_index;
+        return false;
+    }
+    if (volume_.sector_buffer_tag != sector && !Fetch(sector_index, sector)) {
+        status_ = FatDirStatus::kFailed;
+        return false;
+    }
+    absolute_ = sector;
+    return true;
+}
+
+bool FatDirScanner::Fetch(std::uint32_t sector_index, std::uint32_t sector) {
+    volume_.sector_buffer_tag = kFatNoSector;
+    if (!g_read_ahead.Holds(serial_, sector)) {
+        const std::uint32_t rest = IsFixedRoot(volume_, chain_.start)
+                                       ? volume_.root_dir_sectors - sector_index
+                                       : volume_.sectors_per_cluster - sector_index % volume_.sectors_per_cluster;
+        const std::uint32_t count = rest < kMaxSectorsPerCluster ? rest : kMaxSectorsPerCluster;
+        g_read_ahead.owner = 0;
+        if (!volume_.read || !volume_.read(sector, g_read_ahead.data, count)) return false;
+        g_read_ahead.first = sector;
+        g_read_ahead.count = count;
+        g_read_ahead.owner = serial_;
+    }
+    std::memcpy(volume_.sector_buffer, g_read_ahead.At(sector), kSectorSize);
+    volume_.sector_buffer_tag = sector;
+    return true;
+}
+
+bool FatDirScanner::WritePending() {
+    if (!dirty_) return true;
+    dirty_ = false;
+    if (!volume_.write || volume_.sector_buffer_tag != absolute_ ||
+        !volume_.write(absolute_, volume_.sector_buffer, 1)) {
+        volume_.sector_buffer_tag = kFatNoSector;
+        g_read_ahead.owner = 0;
+        status_ = FatDirStatus::kFailed;
+        return false;
+    }
+    if (g_read_ahead.Holds(serial_, absolute_))
+        std::memcpy(g_read_ahead.At(absolute_), volume_.sector_buffer, kSectorSize);
+    return true;
+}
+
+bool FatDirScanner::Next() {
+    if (status_ != FatDirStatus::kOk) return false;
+    if (!started_) {
+        started_ = true;
+        if (!Load(where_.sector_index)) return false;
+    } else if (++where_.slot == kFatSlotsPerSector) {
+        if (!WritePending()) return false;
+        where_ = FatSlotRef{where_.sector_index + 1, 0};
+        if (!Load(where_.sector_index)) return false;
+    } else if (volume_.sector_buffer_tag != absolute_) {
+        // Another operation used the sector buffer since: bring ours back.
+        if (!Load(where_.sector_index)) return false;
+    }
+    Classify();
+    return true;
+}
+
+void FatDirScanner::Classify() {
+    const std::uint8_t* entry = Entry();
+    if (consumed_) {
+        FatClearLongName(&long_name_);
+        consumed_ = false;
+    }
+    has_long_name_ = false;
+    class_ = FatClassifySlot(entry);
+    switch (class_) {
+        case FatSlotClass::kLongNamePart:
+            if (entry[0] & 0x40) long_name_start_ = where_;
+            FatCollectLongName(entry, &long_name_);
+            break;
+        case FatSlotClass::kSkipped:
+            FatClearLongName(&long_name_);
+            break;
+        case FatSlotClass::kVisible:
+            has_long_name_ = FatLongNameBelongsTo(long_name_, entry);
+            consumed_ = true;
+            break;
+    }
+}
+
+std::uint8_t* FatDirScanner::Entry() { return volume_.sector_buffer + where_.slot * kFatEntrySize; }
+
+bool FatDirScanner::Finish() { return WritePending(); }
+
+int FatNamesMatch(const char* a, const char* b) {
+    if (!a || !b) return 0;
+    struct Parts {
+        const char* base;
+        std::size_t base_length;
+        const char* ext;
+        std::size_t ext_length;
+    };
+    auto trimmed = [](const char* text, std::size_t length) {
+        while (length && text[length - 1] == ' ') --length;
+        return length;
+    };
+    auto split = [&](const char* name) {
+        const char* dot = std::strrchr(name, '.');
+        if (!dot) return Parts{name, trimmed(name, std::strlen(name)), nullptr, 0};
+        return Parts{name, trimmed(name, static_cast<std::size_t>(dot - name)), dot + 1,
+                     trimmed(dot + 1, std::strlen(dot + 1))};
+    };
+    auto equal = [](const char* x, const char* y, std::size_t length) {
+        for (std::size_t i = 0; i < length; ++i) {
+            auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+            if (fold(x[i]) != fold(y[i])) return false;
+        }
+        return true;
+    };
+    const Parts pa = split(a), pb = split(b);
+    if ((pa.ext == nullptr) != (pb.ext == nullptr)) return 0;
+    if (pa.ext && (pa.ext_length != pb.ext_length || !equal(pa.ext, pb.ext, pa.ext_length))) return 0;
+    return pa.base_length == pb.base_length && equal(pa.base, pb.base, pa.base_length) ? 1 : 0;
+}
+
+int FatLocateEntry(FatVolume& volume, std::uint32_t start, const char* name, FatFoundEntry* found) {
+    if (!name || !*name) return 0;
+    char scratch[kFatNameBufferSize];
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        if (!IsSoughtEntry(scan, entry) || !EntryNameMatches(scan, entry, name, scratch)) continue;
+        FillFound(scan, entry, found);
+        return 1;
+    }
+    return 0;
+}
+
+int FatFindEntry(FatVolume& volume, std::uint8_t* entry, std::uint32_t start, const char* name) {
+    FatFoundEntry found;
+    if (!FatLocateEntry(volume, start, name, &found)) return 0;
+    std::memcpy(entry, found.entry, kFatEntrySize);
+    return 1;
+}
+
+int FatShortNameInUse(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name) {
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        if (FatIsUsedShortEntry(entry) && std::memcmp(entry, short_name, kFatShortNameSize) == 0) return 1;
+    }
+    return 0;
+}
+
+int FatFindFreeSlots(FatVolume& volume, std::uint32_t start, std::uint32_t count, std::uint32_t* sector_index,
+                     std::uint32_t* slot_index) {
+    if (count == 0) return 0;
+    FatCreatePlan plan;
+    ResetPlan(&plan);
+    plan.slots_needed = count;
+    FreeRun run{count};
+    FatDirScanner scan(volume, start);
+    while (!run.found && scan.Next()) run.Feed(scan.Entry(), scan.Where());
+    plan.run_found = run.found;
+    plan.run_start = run.start;
+    plan.open_run_length = run.length;
+    plan.open_run_start = run.start;
+    plan.clean_end = scan.Status() == FatDirStatus::kEnd;
+    plan.last_cluster = scan.LastCluster();
+    plan.sector_count = scan.SectorCount();
+    FatSlotRef at;
+    if (!ClaimRun(volume, start, plan, &at)) return 0;
+    *sector_index = at.sector_index;
+    *slot_index = at.slot;
+    return 1;
+}
+
+int FatPlanNewEntry(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan,
+                    FatFoundEntry* found, const FatSlotRef* self) {
+    ResetPlan(plan);
+    std::uint16_t units[kFatLongNameCapacity];
+    const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
+    if (unit_count <= 0 || FatIsDotName(name)) return 0;
+    plan->slots_needed = FatLongNamePartCount(static_cast<std::uint32_t>(unit_count)) + 1;
+
+    TailsInUse tails;
+    FatMakeShortName(name, tails.base);
+    FreeRun run{plan->slots_needed};
+    char scratch[kFatNameBufferSize];
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        run.Feed(entry, scan.Where());
+        if (FatIsUsedShortEntry(entry)) tails.Feed(entry);
+        if (IsSoughtEntry(scan, entry) && !(self && SameSlot(*self, scan.Where())) &&
+            EntryNameMatches(scan, entry, name, scratch)) {
+            plan->name_taken = true;
+            plan->taken_at = scan.Where();
+            if (found) FillFound(scan, entry, found);
+            return 1;  // the rest of the plan is of no use now
+        }
+    }
+    if (scan.Status() == FatDirStatus::kFailed) return 0;
+    plan->short_name_found = tails.Choose(plan->short_name);
+    plan->run_found = run.found;
+    plan->run_start = run.start;
+    plan->open_run_length = run.found ? 0 : run.length;
+    plan->open_run_start = run.start;
+    plan->clean_end = true;
+    plan->last_cluster = scan.LastCluster();
+    plan->sector_count = scan.SectorCount();
+    return 1;
+}
+
+bool FatPlanHasRoom(const FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
+    if (plan.run_found) return true;
+    if (!plan.clean_end || IsFixedRoot(volume, start)) return false;
+    return plan.sector_count + ClustersToGrow(volume, plan) * volume.sectors_per_cluster <= kFatMaxDirSectors;
+}
+
+int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan, const char* name,
+                     const std::uint8_t* short_entry, FatSlotRef* written_at, FatSlotRef* long_name_at) {
+    std::uint16_t units[kFatLongNameCapacity];
+    const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
+    if (!volume.write || unit_count <= 0) return 0;
+    const std::uint32_t parts = FatLongNamePartCount(static_cast<std::uint32_t>(unit_count));
+    if (parts + 1 != plan.slots_needed) return 0;
+    FatSlotRef run_start;
+    if (!ClaimRun(volume, start, plan, &run_start)) return 0;
+
+    const std::uint8_t checksum = FatShortNameChecksum(short_entry);
+    FatDirScanner scan(volume, start, run_start);
+    for (std::uint32_t part = parts; part >= 1; --part) {
+        if (!scan.Next()) return 0;
+        FatWriteLongNamePart(scan.Entry(), units, static_cast<std::uint32_t>(unit_count), part, checksum);
+        scan.MarkDirty();
+    }
+    if (!scan.Next()) return 0;
+    std::memcpy(scan.Entry(), short_entry, kFatEntrySize);
+    scan.MarkDirty();
+    if (written_at) *written_at = scan.Where();
+    if (long_name_at) *long_name_at = run_start;
+    return scan.Finish() ? 1 : 0;
+}
+
+int FatWriteNewEntries(FatVolume& volume, std::uint32_t start, const char* long_name,
+                       const std::uint8_t* short_name, std::uint32_t first_cluster, int is_directory,
+                       const char* stamp) {
+    FatCreatePlan plan;
+    if (!FatPlanNewEntry(volume, start, long_name, &plan)) return 0;
+    std::uint8_t entry[kFatEntrySize];
+    FatFillShortEntry(entry, short_name, is_directory ? kDirectory : kArchive, first_cluster,
+                      FatParseStamp(stamp));
+    return FatWriteEntrySet(volume, start, plan, long_name, entry, nullptr, nullptr);
+}
+
+int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, bool has_long_name,
+                      FatSlotRef long_name_start) {
+    if (!volume.write) return 0;
+    FatDirScanner scan(volume, start, has_long_name ? long_name_start : where);
+    while (scan.Next()) {
+        std::uint8_t* entry = scan.Entry();
+        if (SameSlot(scan.Where(), where)) {
+            if (!FatIsUsedShortEntry(entry)) return 0;
+            entry[kName] = kDeleted;
+            scan.MarkDirty();
+            return scan.Finish() ? 1 : 0;
+        }
+        if (scan.Class() == FatSlotClass::kLongNamePart) {
+            entry[kName] = kDeleted;
+            scan.MarkDirty();
+        }
+    }
+    scan.Finish();
+    return 0;
+}
+
+int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where, const std::uint8_t* short_name,
+                        std::uint32_t size, std::uint32_t first_cluster) {
+    if (!volume.write) return 0;
+    auto store = [&](FatDirScanner& scan) {
+        std::uint8_t* entry = scan.Entry();
+        FatStore32(entry + kSize, size);
+        FatSetEntryFirstCluster(entry, first_cluster);
+        scan.MarkDirty();
+        return scan.Finish() ? 1 : 0;
+    };
+    {
+        FatDirScanner scan(volume, start, where);
+        if (scan.Next() && scan.Class() == FatSlotClass::kVisible &&
+            std::memcmp(scan.Entry(), short_name, kFatShortNameSize) == 0)
+            return store(scan);
+    }
+    return EditFirstVisibleWithShortName(volume, start, short_name, store);
+}
+
+int FatSetEntrySize(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name, std::uint32_t size) {
+    return EditFirstVisibleWithShortName(volume, start, short_name, [&](FatDirScanner& scan) {
+        FatStore32(scan.Entry() + kSize, size);
+        scan.MarkDirty();
+        return scan.Finish() ? 1 : 0;
+    });
+}
+
+int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name) {
+    FatSlotRef where{}, long_name_start{};
+    bool has_long_name = false;
+    const int found = EditFirstVisibleWithShortName(volume, start, short_name, [&](FatDirScanner& scan) {
+        where = scan.Where();
+        has_long_name = scan.HasLongName();
+        long_name_start = scan.LongNameStart();
+        return 1;
+    });
+    return found ? FatDeleteEntrySet(volume, start, where, has_long_name, long_name_start) : 0;
+}
+
+int FatZeroCluster(FatVolume& volume, std::uint32_t cluster) {
+    if (!volume.write || !FatIsDataCluster(volume, cluster) || volume.sectors_per_cluster > kMaxSectorsPerCluster)
+        return 0;
+    const std::uint32_t first = FatClusterToSector(volume, cluster);
+    FatDropSectorBuffer(volume, first, volume.sectors_per_cluster);
+    return volume.write(first, kZeroCluster, volume.sectors_per_cluster) ? 1 : 0;
+}
+
+void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
+    // The read-ahead only lives within one scan; any direct write ends it.
+    g_read_ahead.owner = 0;
+    if (volume.sector_buffer_tag != kFatNoSector && volume.sector_buffer_tag >= first_sector &&
+        volume.sector_buffer_tag - first_sector < count)
+        volume.sector_buffer_tag = kFatNoSector;
+}
+
+bool FatIsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }

@@ -1,0 +1,202 @@
+#include "fat/listing.h"
+
+#include <cstring>
+
+#include "fat/boot_sector.h"
+#include "fat/directory.h"
+#include "fat/file.h"
+#include "fat/path.h"
+#include "fat/volume.h"
+
+using namespace fatentry;
+
+namespace {
+
+void FillInfo(const std::uint8_t* entry, const char* name, FatEntryInfo* info) {
+    std::memset(info, 0, sizeof *info);
+    std::strncpy(info->name, name, sizeof info->name - 1);
+    FatTruncateUtf8(info->name, sizeof info->name - 1);
+    info->is_directory = FatIsDirectoryEntry(entry) ? 1 : 0;
+    info->first_cluster = FatEntryFirstCluster(entry);
+    info->size = FatEntrySizeField(entry);
+    info->write_time = FatLoad16(entry + kWriteTime);
+    info->write_date = FatLoad16(entry + kWriteDate);
+}
+
+void FillInfoFromScan(const FatDirScanner& scan, const std::uint8_t* entry, FatEntryInfo* info) {
+    char name[kFatNameBufferSize];
+    if (scan.HasLongName()) {
+        FatLongNameToUtf8(scan.LongName(), name, sizeof name);
+    } else {
+        FatShortNameListingForm(entry, name);
+    }
+    FillInfo(entry, name, info);
+}
+
+bool OpenDirectoryAt(const char* path, std::uint32_t* start) {
+    if (!FatIsMounted() || !path) return false;
+    if (FatPathIsRoot(path)) {
+        *start = FatTheVolume().root_cluster;
+        return true;
+    }
+    if (FatPathDepth(path) < 0) return false;
+    return FatResolveDirectory(path, start) == 1;
+}
+
+// The parent directory and the entry a path names; dot names never match.
+bool LocatePath(const char* path, std::uint32_t* parent, FatFoundEntry* found) {
+    if (!FatIsMounted() || !path || FatPathIsRoot(path)) return false;
+    static char name[kFatNameBufferSize];
+    static char directory[kFatPathBufferSize];
+    if (FatSplitPath(path, name, directory) != 0) return false;
+    if (directory[0] == '\0') {
+        *parent = FatTheVolume().root_cluster;
+    } else if (!FatResolveDirectory(directory, parent)) {
+        return false;
+    }
+    return FatLocateEntry(FatTheVolume(), *parent, name, found) == 1;
+}
+
+bool IsAcceptableNewName(const char* name) {
+    if (!name || !*name || FatIsDotName(name)) return false;
+    if (std::strchr(name, '/') || std::strchr(name, '\\')) return false;
+    std::uint16_t units[kFatLongNameCapacity];
+    return FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) > 0;
+}
+
+// The 8-byte base a short-name-only rename stores, or false for a name
+// that cannot be one.
+bool MakeRenamedBase(const char* new_name, std::uint8_t* base) {
+    const std::size_t length = std::strlen(new_name);
+    if (length == 0 || length > kFatShortBaseSize) return false;
+    std::memset(base, ' ', kFatShortBaseSize);
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<std::uint8_t>(new_name[i]);
+        if (c == '.' || c == ' ') return false;
+        base[i] = FatShortNameChar(c);
+    }
+    return true;
+}
+
+// The next short-name-only entry at or after `from` whose 8.3 form matches.
+bool FindShortOnlyMatch(FatVolume& volume, std::uint32_t start, FatSlotRef from, const char* name,
+                        FatSlotRef* at, std::uint8_t* entry) {
+    FatDirScanner scan(volume, start, from);
+    char dot_form[kFatDotFormSize];
+    while (scan.Next()) {
+        const std::uint8_t* slot = scan.Entry();
+        if (scan.Class() != FatSlotClass::kVisible || scan.HasLongName() || FatIsDotEntry(slot)) continue;
+        FatShortNameDotForm(slot, dot_form);
+        if (!FatNamesMatch(dot_form, name)) continue;
+        *at = scan.Where();
+        std::memcpy(entry, slot, kFatEntrySize);
+        return true;
+    }
+    return false;
+}
+
+void StoreShortName(FatVolume& volume, std::uint32_t start, FatSlotRef at, const std::uint8_t* short_name) {
+    FatDirScanner scan(volume, start, at);
+    if (!scan.Next()) return;
+    std::memcpy(scan.Entry(), short_name, kFatShortNameSize);
+    scan.MarkDirty();
+    scan.Finish();
+}
+
+FatSlotRef SlotAfter(FatSlotRef at) {
+    return at.slot + 1 >= kFatSlotsPerSector ? FatSlotRef{at.sector_index + 1, 0} : FatSlotRef{at.sector_index, at.slot + 1};
+}
+
+}  // namespace
+
+FatDirCursor* FatOpenDirectory(const char* path, FatDirCursor* cursor) {
+    FatOperationScope scope;
+    std::uint32_t start;
+    if (!cursor || !OpenDirectoryAt(path, &start)) return nullptr;
+    *cursor = FatDirCursor{0, start, 0};
+    return cursor;
+}
+
+int FatReadDirectory(FatDirCursor* cursor, FatEntryInfo* info) {
+    FatOperationScope scope;
+    if (!cursor || !info || !FatIsMounted()) return 0;
+    FatDirScanner scan(FatTheVolume(), cursor->start_cluster, FatSlotRef{cursor->sector_index, cursor->slot_index});
+    while (scan.Next()) {
+        if (scan.Class() != FatSlotClass::kVisible) continue;
+        FillInfoFromScan(scan, scan.Entry(), info);
+        const FatSlotRef next = SlotAfter(scan.Where());
+        cursor->sector_index = next.sector_index;
+        cursor->slot_index = static_cast<std::uint8_t>(next.slot);
+        return 1;
+    }
+    return 0;
+}
+
+void FatListDirectory(FatEntryInfoList& list, const char* path) {
+    FatOperationScope scope;
+    std::uint32_t start;
+    if (!OpenDirectoryAt(path, &start)) return;
+    FatDirScanner scan(FatTheVolume(), start);
+    while (scan.Next()) {
+        if (scan.Class() != FatSlotClass::kVisible) continue;
+        FatEntryInfo info;
+        FillInfoFromScan(scan, scan.Entry(), &info);
+        list.push_back(info);
+    }
+}
+
+int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_name) {
+    FatOperationScope scope;
+    FatVolume& volume = FatTheVolume();
+    std::uint8_t base[kFatShortBaseSize];
+    if (!cursor || !old_name || !new_name || !FatIsMounted() || !volume.write) return 0;
+    if (!MakeRenamedBase(new_name, base)) return 0;
+    const std::uint32_t start = cursor->start_cluster;
+    FatSlotRef at{0, 0};
+    std::uint8_t entry[kFatEntrySize];
+    while (FindShortOnlyMatch(volume, start, at, old_name, &at, entry)) {
+        std::uint8_t renamed[kFatShortNameSize];
+        std::memcpy(renamed, base, kFatShortBaseSize);
+        std::memcpy(renamed + kFatShortBaseSize, entry + kFatShortBaseSize, kFatShortExtSize);
+        // Never two entries with one short name, never an open file's entry.
+        if (std::memcmp(renamed, entry, kFatShortNameSize) != 0 && !FatIsEntryOpen(start, entry) &&
+            !FatShortNameInUse(volume, start, renamed))
+            StoreShortName(volume, start, at, renamed);
+        at = SlotAfter(at);
+    }
+    return 0;
+}
+
+int FatRenamePath(const char* path, const char* new_name) {
+    FatOperationScope scope;
+    FatVolume& volume = FatTheVolume();
+    if (!volume.write || !IsAcceptableNewName(new_name)) return 0;
+    std::uint32_t parent;
+    FatFoundEntry old_entry;
+    if (!LocatePath(path, &parent, &old_entry)) return 0;
+    if (FatIsEntryOpen(parent, old_entry.entry)) return 0;
+    FatCreatePlan plan;
+    if (!FatPlanNewEntry(volume, parent, new_name, &plan, nullptr, &old_entry.where)) return 0;
+    if (plan.name_taken || !plan.short_name_found) return 0;
+
+    std::uint8_t entry[kFatEntrySize];
+    std::memcpy(entry, old_entry.entry, kFatEntrySize);
+    std::memcpy(entry, plan.short_name, kFatShortNameSize);
+    entry[kReserved] = 0;  // case hints of the old short name no longer apply
+    FatSlotRef new_at, new_long_name_at;
+    if (!FatWriteEntrySet(volume, parent, plan, new_name, entry, &new_at, &new_long_name_at)) return 0;
+    if (FatDeleteEntrySet(volume, parent, old_entry.where, old_entry.has_long_name, old_entry.long_name_start))
+        return 1;
+    // The old name could not be retired: take the new one back.
+    FatDeleteEntrySet(volume, parent, new_at, true, new_long_name_at);
+    return 0;
+}
+
+int FatLookupEntry(const char* path, FatEntryInfo* info) {
+    FatOperationScope scope;
+    std::uint32_t parent;
+    FatFoundEntry found;
+    if (!info || !LocatePath(path, &parent, &found)) return 0;
+    FillInfo(found.entry, found.name, info);
+    return 1;
+}

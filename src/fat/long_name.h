@@ -1,0 +1,48 @@
+// Long names: UTF-8 <-> UTF-16 and the 13-character parts in front of a
+// short entry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr std::uint32_t kFatMaxLongNameUnits = 255;
+constexpr std::uint32_t kFatCharsPerPart = 13;
+constexpr std::uint32_t kFatMaxLongNameParts = 20;
+constexpr std::uint32_t kFatLongNameCapacity = kFatMaxLongNameParts * kFatCharsPerPart;
+// Room for any long name as UTF-8 (three bytes per UTF-16 unit at most).
+constexpr std::size_t kFatNameBufferSize = 3 * kFatLongNameCapacity + 1;
+
+// The parts collected in front of a short entry.
+struct FatLongName {
+    std::uint16_t units[kFatLongNameCapacity + 1];
+    std::uint8_t part_count;      // from the part carrying the last-part flag; 0: none
+    std::uint8_t expected_part;   // the number the next part must carry
+    std::uint8_t checksum;        // the short-name checksum all parts carry
+    std::uint8_t broken;          // parts out of order or with differing checksums
+};
+
+void FatClearLongName(FatLongName* name);
+// Adds one long-name part (a slot of class kLongNamePart).
+void FatCollectLongName(const std::uint8_t* slot, FatLongName* name);
+// Whether the collected parts form a whole name for the short entry.
+bool FatLongNameBelongsTo(const FatLongName& name, const std::uint8_t* short_entry);
+// Length in UTF-16 units (up to the first 0x0000 or 0xFFFF).
+std::uint32_t FatLongNameLength(const FatLongName& name);
+// The collected name as UTF-8, cut at a character boundary to fit out_size.
+void FatLongNameToUtf8(const FatLongName& name, char* out, std::size_t out_size);
+
+// Decodes UTF-8 into UTF-16 units: the unit count, or -1 for invalid UTF-8
+// or more than `capacity` units.
+int FatUtf8ToUtf16(const char* text, std::uint16_t* units, std::uint32_t capacity);
+// Encodes UTF-16 units as UTF-8, cut at a character boundary to fit out_size
+// (always terminated). Lone surrogates become U+FFFD.
+void FatUtf16ToUtf8(const std::uint16_t* units, std::uint32_t count, char* out, std::size_t out_size);
+// Truncates UTF-8 text in place so that it fits max_bytes + terminator.
+void FatTruncateUtf8(char* text, std::size_t max_bytes);
+
+// Number of long-name parts a name of this many units needs.
+std::uint32_t FatLongNamePartCount(std::uint32_t unit_count);
+// Fills one part slot: part number (1-based), its 13 units, checksum; the
+// last part carries the 0x40 flag.
+void FatWriteLongNamePart(std::uint8_t* slot, const std::uint16_t* units, std::uint32_t unit_count,
+                          std::uint32_t part, std::uint8_t checksum);

@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "device/camera_layout.h"
+#include "device/platform/sim/sim_platform.h"
+#include "faulty_platform.h"
+#include "recording_window.h"
+#include "support/update_camera.h"
+#include "support/test_support.h"
+#include "update/marker.h"
+#include "update/update_run.h"
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCopyFailedMessage = std::string("message: ") + kCopyFailedText;
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        run_.reset();
+        platform::InstallPlatform(std::make_unique<platform::SimulatedPlatform>());
+    }
+
+    void MakeRun(const UpdateCameraOptions& options) {
+        camera_ = MakeUpdateCamera(ScratchDir(), options);
+        std::string error;
+        auto simulated = platform::SimulatedPlatform::LoadManifest(camera_.manifest, &error);
+        ASSERT_TRUE(simulated) << error;
+        auto faulty = std::make_unique<FaultyPlatform>(std::move(simulated));
+        faults_ = &faulty->faults;
+        platform::InstallPlatform(std::move(faulty));
+        ASSERT_EQ(LoadTextTable(TextTablePath(camera_.gfx_dir), texts_).status, TextTableStatus::Loaded);
+        run_ = std::make_unique<UpdateRun>(window_, texts_, record_, camera_.gfx_dir);
+    }
+
+    StartOutcome StartAndWait() {
+        const StartOutcome outcome = run_->OnStart();
+        run_->WaitForWorker();
+        return outcome;
+    }
+
+    std::string UserUpdateFile() const { return camera_.user_dir + "/" + kUpdateFileName; }
+    std::vector<std::uint8_t> MarkerSector() const {
+        return ReadSector(camera_.system_image, camera::kUpdateMarkerSector);
+    }
+
+    void ExpectUpdated() {
+        EXPECT_EQ(run_->ScreenNumber(), kScreenFinished);
+        EXPECT_TRUE(run_->Succeeded());
+        EXPECT_EQ(ReadFileBytes(UserUpdateFile()), ReadFileBytes(camera_.update_file));
+        const UpdateMarker expected = MakeUpdateMarker(kMarkerAppData);
+        EXPECT_EQ(MarkerSector(), std::vector<std::uint8_t>(expected.begin(), expected.end()));
+    }
+
+    void ExpectNotUpdated() {
+        EXPECT_EQ(run_->ScreenNumber(), kScreenStart);
+        EXPECT_FALSE(run_->Succeeded());
+        EXPECT_EQ(MarkerSector(), std::vector<std::uint8_t>(kSectorSize, 0));
+        // No eject either: its positions come after the marker's 92.
+        for (int position : window_.ProgressPositions()) EXPECT_LT(position, kProgressAfterMarker);
+    }
+
+    UpdateCamera camera_;
+    Faults* faults_ = nullptr;
+    TextTable texts_;
+    DeviceRecord record_;
+    RecordingWindow window_;
+    std::unique_ptr<UpdateRun> run_;
+};
+
+struct StartCase {
+    const char* name;
+    UpdateCameraOptions options;
+    bool answer_yes;
+    StartOutcome outcome;
+    std::vector<std::string> messages;  // "message" events in order
+    bool ends_dialog;
+};
+
+UpdateCameraOptions WithState(std::uint32_t state) {
+    UpdateCameraOptions options;
+    options.state_word = state;
+    return options;
+}
+
+UpdateCameraOptions WithFreeSpace(std::optional<std::uint64_t> free_bytes, bool user_root = true) {
+    UpdateCameraOptions options;
+    options.user_free_bytes = free_bytes;
+    options.user_root = user_root;
+    return options;
+}
+
+UpdateCameraOptions WithUpdateFile(bool present, std::uint64_t size) {
+    UpdateCameraOptions options;
+    options.update_file = present;
+    options.update_size = size;
+    return options;
+}
+
+UpdateCameraOptions WithoutSystemVolume() {
+    UpdateCameraOptions options;
+    options.system_volume = false;
+    return options;
+}
+
+const std::string kFilesMissing = std::string("message: ") + kFilesMissingText;
+
+std::vector<StartCase> StartCases() {
+    return {
+        {"state_0", WithState(0), true, StartOutcome::WorkerStarted, {}, false},
+        {"state_1", WithState(1), true, StartOutcome::WorkerStarted, {}, false},
+        {"state_2_yes", WithState(2), true, StartOutcome::WorkerStarted, {}, false},
+        {"state_2_no", WithState(2), false, StartOutcome::Declined, {}, true},
+        {"state_3", WithState(3), true, StartOutcome::Refused, {"message OT2.3"}, true},
+        {"state_failed_read", WithState(camera::kStateWordFailedRead), true, StartOutcome::Refused,
+         {"message OT2.3"}, true},
+        {"free_space_equals_size", WithFreeSpace(100000), true, StartOutcome::NotEnoughSpace, {"message OT3.1"}, false},
+        {"free_space_one_byte_more", WithFreeSpace(100001), true, StartOutcome::WorkerStarted, {}, false},
+        {"free_space_query_fails", WithFreeSpace(std::nullopt, false), true, StartOutcome::NotEnoughSpace,
+         {"message OT3.1"}, false},
+        {"empty_update_file", WithUpdateFile(true, 0), true, StartOutcome::FilesMissing, {kFilesMissing}, false},
+        {"missing_update_file", WithUpdateFile(false, 0), true, StartOutcome::FilesMissing, {kFilesMissing}, false},
+        {"camera_not_found", WithoutSystemVolume(), true, StartOutcome::CameraNotFound, {"message OT2.1"}, false},
+    };
+}
+
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
+
+class UpdateRunStartTest : public UpdateRunTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(UpdateRunStartTest, DecidesAndShowsItsText) {
+    const StartCase& c = GetParam();
+    MakeRun(c.options);
+    window_.answer_yes = c.answer_yes;
+    EXPECT_EQ(StartAndWait(), c.outcome);
+    EXPECT_EQ(window_.EventsOf("message"), c.messages);
+    EXPECT_EQ(window_.EventsOf("end").size(), c.ends_dialog ? 1u : 0u);
+    const bool asked = c.options.state_word == 2 && c.options.system_volume;
+    EXPECT_EQ(window_.EventsOf("question"), asked ? std::vector<std::string>{"question OT2.2"} : std::vector<std::string>{});
+    for (const auto& text : window_.MessageTexts()) EXPECT_FALSE(text.empty());
+    if (c.outcome == StartOutcome::WorkerStarted) {
+        ExpectUpdated();
+    } else {
+        ExpectNotUpdated();
+        EXPECT_FALSE(fs::exists(UserUpdateFile()));
+        EXPECT_TRUE(window_.EventsOf("screen").empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateRunStartTest, ::testing::ValuesIn(StartCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateRunTest, FullRunShowsEveryProgressPositionInOrder) {
+    MakeRun(WithUpdateFile(true, 100000));
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<std::string> expected = {"screen 2",     "progress 0",   "progress 58",  "progress 90",
+                                               "progress 92",  "progress 94",  "progress 100", "progress 98",
+                                               "screen 3"};
+    EXPECT_EQ(window_.Events(), expected);
+    ExpectUpdated();
+}
+
+TEST_F(UpdateRunTest, ManyChunksKeepProgressRisingUpTo90) {
+    MakeRun(WithUpdateFile(true, 3 * 1024 * 1024 + 7));
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<int> positions = window_.ProgressPositions();
+    const auto copy_end = std::find(positions.begin(), positions.end(), kProgressAfterMarker);
+    ASSERT_NE(copy_end, positions.end());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), copy_end));
+    EXPECT_EQ(*(copy_end - 1), kProgressCopyEnd);
+    ExpectUpdated();
+}
+
+TEST_F(UpdateRunTest, ExistingUpdateFileOnTheCameraIsReplaced) {
+    MakeRun({});
+    WriteFileBytes(UserUpdateFile(), std::vector<std::uint8_t>(300000, 0xEE));
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    ExpectUpdated();
+}
+
+TEST_F(UpdateRunTest, StartOnTheFinalScreenEndsTheDialog) {
+    MakeRun({});
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    EXPECT_EQ(run_->OnStart(), StartOutcome::DialogEnded);
+    EXPECT_EQ(window_.EventsOf("end").size(), 1u);
+}
+
+TEST_F(UpdateRunTest, SecondStartWhileTheWorkerRunsStartsNothing) {
+    MakeRun({});
+    window_.HoldCopyingScreen();
+    ASSERT_EQ(run_->OnStart(), StartOutcome::WorkerStarted);
+    EXPECT_EQ(run_->OnStart(), StartOutcome::AlreadyStarted);
+    window_.Release();
+    run_->WaitForWorker();
+    EXPECT_EQ(window_.EventsOf("screen 2").size(), 1u);
+    EXPECT_TRUE(window_.EventsOf("end").empty());
+    ExpectUpdated();
+}
+
+TEST_F(UpdateRunTest, MarkerThatDoesNotReadBackIsShownAndTheRunGoesOn) {
+    MakeRun({});
+    faults_->device_writes_fail = true;
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<std::string> expected = {"screen 2",     "progress 0",   "progress 58",  "progress 90",
+                                               "message OT2.1", "progress 92", "progress 94",  "progress 100",
+                                               "progress 98",  "screen 3"};
+    EXPECT_EQ(window_.Events(), expected);
+    EXPECT_EQ(run_->ScreenNumber(), kScreenFinished);
+    EXPECT_FALSE(run_->MarkerReadBack());
+    EXPECT_FALSE(run_->Succeeded());
+    EXPECT_EQ(ReadFileBytes(UserUpdateFile()), ReadFileBytes(camera_.update_file));
+}
+
+TEST_F(UpdateRunTest, CopyToAVolumeWithoutFilesSetsNoMarkerAndReturnsToStart) {
+    MakeRun(WithFreeSpace(150000000, false));
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<std::string> expected = {"screen 2", "progress 0", kCopyFailedMessage, "screen 1"};
+    EXPECT_EQ(window_.Events(), expected);
+    ExpectNotUpdated();
+}
+
+enum class CopyFault { WriteFails, ShortWrite, FlushFails };
+
+const char* CopyFaultName(CopyFault fault) {
+    switch (fault) {
+        case CopyFault::WriteFails: return "write_fails";
+        case CopyFault::ShortWrite: return "short_write";
+        case CopyFault::FlushFails: return "flush_fails";
+    }
+    return "";
+}
+
+void PrintTo(CopyFault fault, std::ostream* out) { *out << CopyFaultName(fault); }
+
+class UpdateRunCopyFaultTest : public UpdateRunTest, public ::testing::WithParamInterface<CopyFault> {
+protected:
+    void Inject(CopyFault fault) {
+        switch (fault) {
+            case CopyFault::WriteFails: faults_->file_writes_fail = true; break;
+            case CopyFault::ShortWrite: faults_->file_write_limit = kCopyChunkBytes + 100; break;
+            case CopyFault::FlushFails: faults_->file_flush_fails = true; break;
+        }
+    }
+    void Clear() {
+        faults_->file_writes_fail = false;
+        faults_->file_write_limit = std::numeric_limits<std::uint64_t>::max();
+        faults_->file_flush_fails = false;
+    }
+};
+
+TEST_P(UpdateRunCopyFaultTest, FailedCopyIsNoUpdateAndStartMayBePressedAgain) {
+    MakeRun(WithUpdateFile(true, 200000));
+    Inject(GetParam());
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    EXPECT_EQ(window_.EventsOf("message"), std::vector<std::string>{kCopyFailedMessage});
+    EXPECT_EQ(window_.Events().back(), "screen 1");
+    ExpectNotUpdated();
+
+    Clear();
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    ExpectUpdated();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, UpdateRunCopyFaultTest,
+                         ::testing::Values(CopyFault::WriteFails, CopyFault::ShortWrite, CopyFault::FlushFails),
+                         [](const auto& info) { return std::string(CopyFaultName(info.param)); });
+
+}  // namespace
