@@ -46,8 +46,8 @@ bool OpenDirectoryAt(const char* path, std::uint32_t* start) {
 // The parent directory and the entry a path names; dot names never match.
 bool LocatePath(const char* path, std::uint32_t* parent, FatFoundEntry* found) {
     if (!FatIsMounted() || !path || FatPathIsRoot(path)) return false;
-    static char name[kFatNameBufferSize];
-    static char directory[kFatPathBufferSize];
+    char name[kFatNameBufferSize];
+    char directory[kFatPathBufferSize];
     if (FatSplitPath(path, name, directory) != 0) return false;
     if (directory[0] == '\0') {
         *parent = FatTheVolume().root_cluster;

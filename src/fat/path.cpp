@@ -105,7 +105,7 @@ int FatResolveDirectory(const char* path, std::uint32_t* start_cluster) {
         PathSyntax syntax;
         if (!ReadSyntax(path, &syntax)) return 0;
         const int depth = FatPathDepth(path);
-        static FatFoundEntry found;
+        FatFoundEntry found;
         char component[kFatNameBufferSize];
         for (int i = 0; i <= depth; ++i) {
             if (FatPathComponent(path, i, component) != 0) return 0;

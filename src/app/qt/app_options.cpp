@@ -1,0 +1,60 @@
+#include "app/qt/app_options.h"
+
+namespace {
+constexpr char kCameraOption[] = "--camera";
+constexpr char kGfxOption[] = "--gfx";
+constexpr char kDeveloperOption[] = "--developer";
+constexpr char kHelpOption[] = "--help";
+constexpr char kShortHelpOption[] = "-h";
+
+// "--name VALUE" or "--name=VALUE"; false when the argument is another option.
+// A missing or empty value is an error.
+bool TakeValue(const std::vector<std::string>& arguments, std::size_t& index, const std::string& name,
+               std::string* value, std::string* error) {
+    const std::string& argument = arguments[index];
+    const std::string with_value = name + "=";
+    if (argument == name) {
+        if (index + 1 < arguments.size())
+            *value = arguments[++index];
+    } else if (argument.rfind(with_value, 0) == 0) {
+        *value = argument.substr(with_value.size());
+    } else {
+        return false;
+    }
+    if (value->empty())
+        *error = name + " needs a value";
+    return true;
+}
+}  // namespace
+
+AppOptions ParseAppOptions(const std::vector<std::string>& arguments) {
+    AppOptions options;
+    for (std::size_t index = 0; index < arguments.size() && options.error.empty(); ++index) {
+        if (TakeValue(arguments, index, kCameraOption, &options.camera_manifest, &options.error) ||
+            TakeValue(arguments, index, kGfxOption, &options.gfx_directory, &options.error))
+            continue;
+        const std::string& argument = arguments[index];
+        if (argument == kDeveloperOption) {
+            options.developer = true;
+        } else if (argument == kHelpOption || argument == kShortHelpOption) {
+            options.help = true;
+        } else {
+            options.error = "unknown option: " + argument;
+        }
+    }
+    return options;
+}
+
+std::string AppUsage() {
+    return "Usage: quillon [--camera FILE] [--gfx DIR] [--developer] [--help]\n"
+           "\n"
+           "Updates the camera connected by USB.\n"
+           "\n"
+           "  --camera FILE  use the simulated camera described by FILE (camera.json,\n"
+           "                 as made by \"quillon-cli make-camera\") instead of the\n"
+           "                 devices attached to this PC\n"
+           "  --gfx DIR      take the texts, pictures and update file from DIR instead\n"
+           "                 of the GFX_DATA folder beside the program\n"
+           "  --developer    show the developer tools in a window of their own\n"
+           "  --help         show this help and end\n";
+}

@@ -1,0 +1,17 @@
+// The desktop program's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct AppOptions {
+    std::string camera_manifest;  // empty: the platform's own devices
+    std::string gfx_directory;    // empty: GFX_DATA beside the program
+    bool developer = false;
+    bool help = false;
+    std::string error;  // set when the command line is not understood
+};
+
+// Arguments without the program name.
+AppOptions ParseAppOptions(const std::vector<std::string>& arguments);
+std::string AppUsage();

@@ -1,0 +1,6 @@
+#include "app/qt/quillon_app.h"
+
+int main(int argc, char** argv) {
+    CQuillonApp app;
+    return app.InitInstance(argc, argv);
+}

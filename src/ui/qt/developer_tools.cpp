@@ -1,0 +1,171 @@
+#include "ui/qt/developer_tools.h"
+
+#include <QtWidgets/QFormLayout>
+#include <QtWidgets/QGridLayout>
+#include <QtWidgets/QGroupBox>
+#include <QtWidgets/QHBoxLayout>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QTreeWidget>
+#include <QtWidgets/QVBoxLayout>
+
+#include <iterator>
+
+#include "ui/qt/control_ids.h"
+
+namespace {
+
+struct ListColumn {
+    const char* title;
+    int width;
+    Qt::Alignment alignment;
+};
+constexpr ListColumn kListColumns[] = {
+    {"Name", 120, Qt::AlignLeft},
+    {"Size", 74, Qt::AlignRight},
+    {"Type", 80, Qt::AlignLeft},
+    {"Date Modified", 88, Qt::AlignLeft},
+};
+// The list's columns were sized for a small font; give them room for today's.
+constexpr double kColumnWidthFactor = 1.5;
+constexpr int kStatusMinimumHeight = 56;
+constexpr int kSectorEditMinimumWidth = 96;
+const QSize kToolsWindowSize(940, 580);
+
+template <typename Widget>
+Widget* Named(Widget* widget, ControlId id) {
+    widget->setObjectName(ControlName(id));
+    return widget;
+}
+
+QPushButton* Button(const char* text, ControlId id, QWidget* parent) {
+    auto* button = Named(new QPushButton(QString::fromLatin1(text), parent), id);
+    button->setAutoDefault(false);
+    return button;
+}
+
+QLineEdit* Edit(ControlId id, QWidget* parent) {
+    auto* edit = Named(new QLineEdit(parent), id);
+    edit->setMinimumWidth(kSectorEditMinimumWidth);
+    return edit;
+}
+
+QLabel* Label(const char* text, ControlId id, QWidget* parent) {
+    return Named(new QLabel(QString::fromLatin1(text), parent), id);
+}
+
+QTreeWidget* NewExplorerList(QWidget* parent) {
+    auto* list = Named(new QTreeWidget(parent), IDC_EXPLORER_LIST);
+    list->setRootIsDecorated(false);
+    list->setColumnCount(static_cast<int>(std::size(kListColumns)));
+    QStringList titles;
+    for (const ListColumn& column : kListColumns)
+        titles << QString::fromLatin1(column.title);
+    list->setHeaderLabels(titles);
+    for (int index = 0; index < static_cast<int>(std::size(kListColumns)); ++index) {
+        list->setColumnWidth(index, static_cast<int>(kListColumns[index].width * kColumnWidthFactor));
+        list->headerItem()->setTextAlignment(index, kListColumns[index].alignment | Qt::AlignVCenter);
+    }
+    list->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    list->setAcceptDrops(true);
+    return list;
+}
+
+}  // namespace
+
+DeveloperTools::DeveloperTools(QWidget* owner) : QWidget(owner, Qt::Window) {
+    setObjectName(QStringLiteral("DeveloperTools"));
+    setWindowTitle(QStringLiteral("Quillon developer tools"));
+
+    StatusText = Named(new QLabel(this), IDC_STATUS_TEXT);
+    StatusText->setFrameShape(QFrame::StyledPanel);
+    StatusText->setMinimumHeight(kStatusMinimumHeight);
+    StatusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    StatusText->setWordWrap(true);
+    StatusText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* tools_row = new QHBoxLayout;
+    tools_row->addWidget(BuildSectorGroup());
+    auto* right_column = new QVBoxLayout;
+    right_column->addWidget(BuildEngineGroup());
+    right_column->addWidget(BuildMarkerGroup());
+    tools_row->addLayout(right_column);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(BuildExplorerGroup(), 1);
+    layout->addLayout(tools_row);
+    layout->addWidget(new QLabel(QStringLiteral("Status:"), this));
+    layout->addWidget(StatusText);
+    resize(kToolsWindowSize);
+}
+
+QWidget* DeveloperTools::BuildExplorerGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Hidden volume"), this);
+    ExplorerTree = Named(new QTreeWidget(group), IDC_EXPLORER_TREE);
+    ExplorerTree->setHeaderHidden(true);
+    ExplorerList = NewExplorerList(group);
+    RefreshButton = Button("Refresh", IDC_REFRESH, group);
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(ExplorerTree, 0, 0);
+    grid->addWidget(ExplorerList, 0, 1);
+    grid->addWidget(RefreshButton, 1, 1, Qt::AlignRight);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 2);
+    return group;
+}
+
+QWidget* DeveloperTools::BuildSectorGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Sectors"), this);
+    StartSectorEdit = Edit(IDC_START_SECTOR, group);
+    ReadSectorEdit = Edit(IDC_READ_SECTOR, group);
+    SectorCountEdit = Edit(IDC_SECTOR_COUNT, group);
+    WriteSectorEdit = Edit(IDC_WRITE_SECTOR, group);
+    WriteDataEdit = Edit(IDC_WRITE_DATA, group);
+    WriteDataEdit->setPlaceholderText(QStringLiteral("text to write"));
+    ReadButton = Button("Read", IDC_READ_BUTTON, group);
+    WriteButton = Button("Write", IDC_WRITE_BUTTON, group);
+    EidReadbackButton = Button("EID Readback", IDC_EID_READBACK, group);
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(Label("Start Sector:", IDC_START_SECTOR_LABEL, group), 0, 0);
+    grid->addWidget(StartSectorEdit, 0, 1);
+    grid->addWidget(Label("Read Sector:", IDC_READ_SECTOR_LABEL, group), 1, 0);
+    grid->addWidget(ReadSectorEdit, 1, 1);
+    grid->addWidget(Label("No. of Size (Sector)", IDC_SECTOR_COUNT_LABEL, group), 1, 2);
+    grid->addWidget(SectorCountEdit, 1, 3);
+    grid->addWidget(ReadButton, 1, 4);
+    grid->addWidget(Label("Write Sector:", IDC_WRITE_SECTOR_LABEL, group), 2, 0);
+    grid->addWidget(WriteSectorEdit, 2, 1);
+    grid->addWidget(WriteDataEdit, 2, 2, 1, 2);
+    grid->addWidget(WriteButton, 2, 4);
+    grid->addWidget(EidReadbackButton, 3, 4);
+    return group;
+}
+
+QWidget* DeveloperTools::BuildEngineGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Engine"), this);
+    WriteDeleteTestButton = Button("Write Delete Test", IDC_WRITE_DELETE_TEST, group);
+    RightCountText = Label("Right Cnt:", IDC_RIGHT_COUNT, group);
+    TotalCountText = Label("Total Cnt:", IDC_TOTAL_COUNT, group);
+    CopyToConsoleButton = Button("Copy File To Console", IDC_COPY_TO_CONSOLE, group);
+
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(WriteDeleteTestButton, 0, 0);
+    grid->addWidget(RightCountText, 0, 1);
+    grid->addWidget(TotalCountText, 0, 2);
+    grid->addWidget(CopyToConsoleButton, 1, 0);
+    return group;
+}
+
+QWidget* DeveloperTools::BuildMarkerGroup() {
+    auto* group = new QGroupBox(QStringLiteral("Update marker"), this);
+    UpdateAppOnlyButton = Button("UPDATEAPPONLY", IDC_UPDATE_APP_ONLY, group);
+    UpdateAppDataButton = Button("UPDATEAPPDATA", IDC_UPDATE_APP_DATA, group);
+    auto* row = new QHBoxLayout(group);
+    row->addWidget(UpdateAppOnlyButton);
+    row->addWidget(UpdateAppDataButton);
+    return group;
+}

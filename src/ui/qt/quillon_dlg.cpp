@@ -1,0 +1,303 @@
+#include "ui/qt/quillon_dlg.h"
+
+#include <QtGui/QAction>
+#include <QtGui/QCloseEvent>
+#include <QtGui/QImage>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QPainter>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
+
+#include "device/platform/platform.h"
+#include "ui/qt/about_dlg.h"
+#include "ui/qt/app_icon.h"
+#include "ui/qt/control_ids.h"
+#include "ui/qt/developer_tools.h"
+#include "ui/qt/dialog_update_window.h"
+#include "ui/qt/dialog_volume_explorer.h"
+#include "ui/qt/message_boxes.h"
+#include "ui/qt/screen_layout.h"
+#include "update/marker.h"
+#include "update/update_run.h"
+
+namespace {
+
+// The dialog was designed in dialog units of an 8-point font, which come to
+// 1.5 pixels across and 1.625 pixels down; its client area is 505 x 304 units.
+constexpr double kPixelsPerUnitX = 1.5;
+constexpr double kPixelsPerUnitY = 1.625;
+
+QRect DialogUnits(int x, int y, int width, int height) {
+    return QRect(qRound(x * kPixelsPerUnitX), qRound(y * kPixelsPerUnitY), qRound(width * kPixelsPerUnitX),
+                 qRound(height * kPixelsPerUnitY));
+}
+
+const QRect kClientArea = DialogUnits(0, 0, 505, 304);
+const QRect kStartButtonArea = DialogUnits(213, 260, 96, 18);
+const QRect kProgressBarArea = DialogUnits(43, 259, 427, 19);
+const QRect kDeviceNoticeArea(8, kClientArea.height() - 22, kClientArea.width() - 16, 18);
+
+constexpr int kProgressMaximum = 100;
+const QColor kBandColour(0xFF, 0xFF, 0xFF);
+
+constexpr char kGfxFolder[] = "GFX_DATA";
+constexpr char kTitlePicture[] = "title.bmp";
+constexpr char kCameraPicture[] = "cam.bmp";
+constexpr const char* kInstructionPictures[] = {"instruction1.bmp", "instruction2.bmp", "instruction3.bmp"};
+
+bool IsKnownScreen(int screen) { return screen >= kScreenStart && screen <= kScreenFinished; }
+
+PictureSize SizeOf(const QImage& image) {
+    if (image.isNull())
+        return {};
+    return {static_cast<std::uint32_t>(image.width()), static_cast<std::uint32_t>(image.height())};
+}
+
+QRect ToQRect(const PixelRect& rect) { return QRect(rect.left, rect.top, rect.width, rect.height); }
+
+}  // namespace
+
+CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, QWidget* parent)
+    : QDialog(parent),
+      ExeDirectory(std::move(exe_directory)),
+      GfxDirectory(gfx_directory.empty() ? ExeDirectory + "/" + kGfxFolder : std::move(gfx_directory)),
+      boxes_(std::make_unique<WindowMessageBoxes>()) {
+    setObjectName(QStringLiteral("QuillonDialog"));
+    setWindowIcon(QuillonIcon());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(kClientArea.size());
+    CreateControls();
+    explorer_ = std::make_unique<DialogVolumeExplorer>(*Tools);
+    update_window_ = std::make_unique<DialogUpdateWindow>(*this);
+    update_run_ = std::make_unique<UpdateRun>(*update_window_, Texts, Device, GfxDirectory, explorer_.get());
+    ConnectMessageMap();
+    AddAboutCommand();
+}
+
+CQuillonDlg::~CQuillonDlg() = default;
+
+void CQuillonDlg::CreateControls() {
+    // OK and Cancel stay hidden and do nothing, so Enter and Esc never end the dialog.
+    for (auto [id, text] : {std::pair{IDC_OK, "OK"}, std::pair{IDC_CANCEL, "Cancel"}}) {
+        auto* button = new QPushButton(QString::fromLatin1(text), this);
+        button->setObjectName(ControlName(id));
+        button->setAutoDefault(false);
+        button->hide();
+    }
+
+    StartButton = new QPushButton(QStringLiteral("Start"), this);
+    StartButton->setObjectName(ControlName(IDC_START));
+    StartButton->setGeometry(kStartButtonArea);
+    StartButton->setAutoDefault(false);
+
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(ControlName(IDC_PROGRESS));
+    ProgressBar->setGeometry(kProgressBarArea);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->hide();
+
+    device_notice_ = new QLabel(this);
+    device_notice_->setObjectName(QStringLiteral("DeviceNotice"));
+    device_notice_->setGeometry(kDeviceNoticeArea);
+    device_notice_->setStyleSheet(QStringLiteral("color: #5B6B7A;"));
+    device_notice_->hide();
+
+    Tools = new DeveloperTools(this);
+}
+
+void CQuillonDlg::ConnectMessageMap() {
+    connect(StartButton, &QPushButton::clicked, this, &CQuillonDlg::OnStart);
+    connect(Tools->UpdateAppOnlyButton, &QPushButton::clicked, this, &CQuillonDlg::OnUpdateAppOnly);
+    connect(Tools->UpdateAppDataButton, &QPushButton::clicked, this, &CQuillonDlg::OnUpdateAppData);
+    // Commands of the developer tools that are not built yet stay disabled
+    // rather than pretend to work.
+    for (QPushButton* pending : {Tools->ReadButton, Tools->WriteButton, Tools->EidReadbackButton,
+                                 Tools->WriteDeleteTestButton, Tools->CopyToConsoleButton})
+        pending->setEnabled(false);
+}
+
+// F1 opens the About box from everywhere; the dialog's context menu offers it
+// too, standing in for the window menu that not every platform lets a
+// program extend.
+void CQuillonDlg::AddAboutCommand() {
+    auto* about = new QAction(QStringLiteral("&About Quillon..."), this);
+    about->setObjectName(QStringLiteral("AboutAction"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    about->setShortcutContext(Qt::ApplicationShortcut);
+    connect(about, &QAction::triggered, this, &CQuillonDlg::OnAbout);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void CQuillonDlg::SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes) { boxes_ = std::move(boxes); }
+
+void CQuillonDlg::ShowDeveloperTools() {
+    Tools->show();
+    Tools->raise();
+}
+
+void CQuillonDlg::SetDeviceNotice(const QString& text) {
+    device_notice_->setText(text);
+    device_notice_->setVisible(!text.isEmpty());
+}
+
+bool CQuillonDlg::OnInitDialog() {
+    DoDataExchange(false);
+    LoadTexts();
+    SetScreen(kScreenStart);
+    CheckAdministrator();
+    return !ended_;
+}
+
+int CQuillonDlg::DoModal() {
+    if (!OnInitDialog())
+        return result();
+    return exec();
+}
+
+void CQuillonDlg::LoadTexts() {
+    const TextTableLoad load = LoadTextTable(TextTablePath(GfxDirectory), Texts);
+    if (load.status == TextTableStatus::Missing) {
+        boxes_->Inform(this, QString::fromLatin1(kTextTableMissingText));
+        OnOK();
+    } else if (load.status == TextTableStatus::FormatError) {
+        // The texts before the blank line are kept and the program goes on;
+        // whoever ships the table learns where it broke.
+        qWarning("OT.txt: blank line %d ends the text table there", load.blank_line);
+    }
+}
+
+void CQuillonDlg::CheckAdministrator() {
+    if (platform::CurrentPlatform().IsAdministrator())
+        return;
+    boxes_->Inform(this, QString::fromStdString(FormatWithoutArguments(LookupText(Texts, text_key::kNotAdministrator))));
+    OnOK();
+}
+
+QString CQuillonDlg::Text(const char* key) const { return QString::fromStdString(LookupText(Texts, key)); }
+
+void CQuillonDlg::DoDataExchange(bool saving) {
+    const std::pair<QLineEdit*, QString*> fields[] = {
+        {Tools->StartSectorEdit, &StartSectorText}, {Tools->ReadSectorEdit, &ReadSectorText},
+        {Tools->SectorCountEdit, &SectorCountText}, {Tools->WriteSectorEdit, &WriteSectorText},
+        {Tools->WriteDataEdit, &WriteDataText},
+    };
+    for (auto [edit, field] : fields) {
+        if (saving)
+            *field = edit->text();
+        else
+            edit->setText(*field);
+    }
+}
+
+void CQuillonDlg::OnOK() {
+    DoDataExchange(true);
+    ended_ = true;
+    done(QDialog::Accepted);
+}
+
+void CQuillonDlg::SetScreen(int screen) {
+    ScreenNumber = screen;
+    PaintScreen();
+}
+
+// The screen's controls change only when the screen does: a repaint must not
+// set a running progress bar back.
+void CQuillonDlg::PaintScreen() {
+    switch (ScreenNumber) {
+    case kScreenStart:
+        ProgressBar->hide();
+        StartButton->show();
+        StartButton->setText(Text(text_key::kStartCaption));
+        setWindowTitle(Text(text_key::kWindowTitle));
+        break;
+    case kScreenCopying:
+        StartButton->hide();
+        ProgressBar->setRange(0, kProgressMaximum);
+        ProgressBar->setValue(0);
+        ProgressBar->show();
+        break;
+    case kScreenFinished:
+        ProgressBar->hide();
+        StartButton->setText(Text(text_key::kFinishCaption));
+        StartButton->show();
+        break;
+    default:
+        boxes_->Inform(this, QStringLiteral("Error update Screen %1").arg(ScreenNumber));
+        break;
+    }
+    update();
+}
+
+void CQuillonDlg::SetProgress(int position) { ProgressBar->setValue(position); }
+
+void CQuillonDlg::paintEvent(QPaintEvent*) {
+    if (!IsKnownScreen(ScreenNumber))
+        return;
+    const QString folder = QString::fromStdString(GfxDirectory) + QLatin1Char('/');
+    const QImage title(folder + QLatin1String(kTitlePicture));
+    const QImage camera(folder + QLatin1String(kCameraPicture));
+    const QImage instruction(folder + QLatin1String(kInstructionPictures[ScreenNumber - kScreenStart]));
+    const ScreenLayout layout = ComputeScreenLayout(width(), SizeOf(title), SizeOf(camera), SizeOf(instruction));
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.fillRect(ToQRect(layout.band), kBandColour);
+    const std::pair<const QImage*, PixelRect> pictures[] = {
+        {&title, layout.title}, {&camera, layout.camera}, {&instruction, layout.instruction}};
+    for (auto [image, place] : pictures) {
+        if (!image->isNull())
+            painter.drawImage(ToQRect(place), *image);
+    }
+}
+
+// The close box ends the program except while the update is being copied.
+void CQuillonDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    if (ScreenNumber != kScreenCopying)
+        OnOK();
+}
+
+void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void CQuillonDlg::reject() {}
+
+void CQuillonDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CQuillonDlg::OnUpdateAppOnly() { ShowMarkerOutcome(::OnUpdateAppOnly(Device.PhysicalDriveNumber)); }
+
+void CQuillonDlg::OnUpdateAppData() { ShowMarkerOutcome(::OnUpdateAppData(Device.PhysicalDriveNumber)); }
+
+void CQuillonDlg::ShowMarkerOutcome(const std::string& outcome) {
+    Tools->StatusText->setText(QString::fromStdString(outcome));
+}
+
+// Once the worker is started the copying screen shows at once: from then on
+// the dialog cannot be closed under the worker, and Start is gone.
+void CQuillonDlg::OnStart() {
+    StartOutcome outcome = update_run_->OnStart();
+    if (outcome == StartOutcome::AlreadyStarted && ScreenNumber == kScreenStart) {
+        // A worker whose copy failed has shown the first screen again, its
+        // last call of the window; it only has to return. This press counts.
+        update_run_->WaitForWorker();
+        outcome = update_run_->OnStart();
+    }
+    if (outcome == StartOutcome::WorkerStarted)
+        SetScreen(kScreenCopying);
+}

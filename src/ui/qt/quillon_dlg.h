@@ -1,0 +1,109 @@
+// The program's only window: three full-window screens drawn from the
+// pictures in GFX_DATA, the Start button and the progress bar. The developer
+// tools belong to the dialog too, in a window of their own that only
+// developer mode shows.
+#pragma once
+
+#include <QtWidgets/QDialog>
+
+#include <memory>
+#include <string>
+
+#include "device/device_record.h"
+#include "ui/text_table.h"
+#include "update/update_window.h"
+
+class DeveloperTools;
+class DialogUpdateWindow;
+class DialogVolumeExplorer;
+class MessageBoxes;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class UpdateRun;
+
+class CQuillonDlg : public QDialog {
+    Q_OBJECT
+public:
+    // exe_directory: the program's folder, whose GFX_DATA holds the texts,
+    // the pictures and the update file; gfx_directory, when not empty, names
+    // another folder to take them from.
+    explicit CQuillonDlg(std::string exe_directory, std::string gfx_directory = {}, QWidget* parent = nullptr);
+    ~CQuillonDlg() override;
+
+    // Replaces the message boxes (tests answer them themselves).
+    void SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes);
+    MessageBoxes& Boxes() { return *boxes_; }
+    // Shows the developer tools in their own window beside the dialog.
+    void ShowDeveloperTools();
+    // A short line under the screens that says where the devices come from.
+    void SetDeviceNotice(const QString& text);
+
+    // Start-up: loads the texts, shows screen 1 and checks the user's rights.
+    // Returns false when start-up already ended the dialog.
+    bool OnInitDialog();
+    // Start-up, then the dialog's own event loop until it ends.
+    int DoModal();
+
+    // The OK action: edit contents into their fields, then the dialog ends.
+    void OnOK();
+    bool Ended() const { return ended_; }
+
+    // Draws the given screen: pictures, control visibility and captions.
+    void SetScreen(int screen);
+    void SetProgress(int position);
+    // Shows the current screen's controls; the pictures follow on the next paint.
+    void PaintScreen();
+    QString Text(const char* key) const;
+
+    // Handlers of the message map.
+    void OnStart();
+    void OnUpdateAppOnly();
+    void OnUpdateAppData();
+    void OnAbout();
+
+    // The fields the edits exchange with, filled from the settings before
+    // start-up (data exchange: DoDataExchange).
+    QString StartSectorText;
+    QString ReadSectorText;
+    QString WriteSectorText;
+    QString SectorCountText;
+    QString WriteDataText;
+    // true: edits into fields; false: fields into edits.
+    void DoDataExchange(bool saving);
+
+    // The run behind Start; tests look at its outcome.
+    const UpdateRun& Run() const { return *update_run_; }
+
+    std::string ExeDirectory;
+    std::string GfxDirectory;
+    TextTable Texts;
+    DeviceRecord Device;
+    int ScreenNumber = kScreenStart;
+
+    QPushButton* StartButton;
+    QProgressBar* ProgressBar;
+    DeveloperTools* Tools;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+
+private:
+    void CreateControls();
+    void ConnectMessageMap();
+    void AddAboutCommand();
+    void LoadTexts();
+    void CheckAdministrator();
+    void ShowMarkerOutcome(const std::string& outcome);
+
+    std::unique_ptr<MessageBoxes> boxes_;
+    std::unique_ptr<DialogVolumeExplorer> explorer_;
+    std::unique_ptr<DialogUpdateWindow> update_window_;
+    std::unique_ptr<UpdateRun> update_run_;
+    QLabel* device_notice_ = nullptr;
+    bool ended_ = false;
+};

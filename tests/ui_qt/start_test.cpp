@@ -1,0 +1,162 @@
+// Start in the dialog: the whole update run through the window, its
+// progress, the refusals that keep the first screen and the ones that end
+// the program.
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QTreeWidget>
+
+#include <filesystem>
+
+#include "desktop_fixture.h"
+#include "support/test_support.h"
+#include "ui/qt/developer_tools.h"
+#include "update/update_run.h"
+
+namespace desktoptest {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+TEST_F(DesktopTest, StartRunsTheUpdateToTheFinalScreen) {
+    ASSERT_TRUE(Start());
+    SaveScreenshot("run1_start");
+    bool shot_while_copying = false;
+    on_progress = [&](int position) {
+        if (position > 0 && position < 90 && !shot_while_copying) {
+            // The worker waits for this call, so the copying screen is what the user sees now.
+            EXPECT_EQ(Dialog().ScreenNumber, kScreenCopying);
+            EXPECT_FALSE(Dialog().StartButton->isVisible());
+            EXPECT_TRUE(Dialog().ProgressBar->isVisible());
+            SaveScreenshot("run2_copying");
+            shot_while_copying = true;
+        }
+    };
+    RunUpdate();
+
+    EXPECT_EQ(progress_, (std::vector<int>{0, 58, 90, 92, 94, 100, 98}));
+    EXPECT_TRUE(shot_while_copying);
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
+    EXPECT_TRUE(Dialog().StartButton->isVisible());
+    EXPECT_FALSE(Dialog().ProgressBar->isVisible());
+    EXPECT_EQ(Dialog().StartButton->text(), Q(TextOf(text_key::kFinishCaption)));
+    EXPECT_TRUE(boxes_.messages.empty());
+    EXPECT_TRUE(boxes_.questions.empty());
+    EXPECT_TRUE(Dialog().Run().MarkerReadBack());
+    EXPECT_EQ(testsupport::ReadFileBytes(camera_dir_ + "/user/APP_DATA.BIN"),
+              testsupport::ReadFileBytes(app_dir_ + "/GFX_DATA/APP_DATA.BIN"));
+    SaveScreenshot("run3_finished");
+
+    EXPECT_FALSE(Dialog().Ended());
+    Dialog().StartButton->click();
+    EXPECT_TRUE(Dialog().Ended());
+    EXPECT_TRUE(dialog_finished_);
+}
+
+TEST_F(DesktopTest, QuestionAnsweredYesRunsTheUpdate) {
+    ASSERT_TRUE(Start(ProgramSetup().StateWord(2)));
+    boxes_.answer_yes = true;
+    RunUpdate();
+    EXPECT_EQ(boxes_.questions, std::vector<QString>{Q(TextOf(text_key::kUpdateAgainQuestion))});
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
+    EXPECT_FALSE(Dialog().Ended());
+}
+
+struct RefusalCase {
+    const char* name;
+    ProgramSetup setup;
+    bool answer_yes;
+    const char* message_key;   // the text table's text, or null
+    const char* fixed_message; // a fixed text, or null
+    bool ends;
+};
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusalTest : public DesktopTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(RefusalTest, StartRefuses) {
+    const RefusalCase& c = GetParam();
+    ASSERT_TRUE(Start(c.setup));
+    boxes_.answer_yes = c.answer_yes;
+    Dialog().OnStart();
+
+    std::vector<QString> expected;
+    if (c.message_key)
+        expected.push_back(Q(TextOf(c.message_key)));
+    if (c.fixed_message)
+        expected.push_back(QString::fromLatin1(c.fixed_message));
+    EXPECT_EQ(boxes_.messages, expected);
+    EXPECT_EQ(Dialog().Ended(), c.ends);
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenStart);
+    EXPECT_TRUE(progress_.empty()) << "no worker may start";
+    if (!c.ends) {
+        EXPECT_TRUE(Dialog().StartButton->isVisible());
+        EXPECT_FALSE(std::filesystem::exists(camera_dir_ + "/user/APP_DATA.BIN"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusalTest,
+    ::testing::Values(
+        RefusalCase{"camera_not_found", ProgramSetup().NoCamera(), true, text_key::kCameraNotFound, nullptr, false},
+        RefusalCase{"update_file_missing", ProgramSetup().UpdateSize(std::nullopt), true, nullptr, kFilesMissingText, false},
+        RefusalCase{"update_file_empty", ProgramSetup().UpdateSize(0), true, nullptr, kFilesMissingText, false},
+        RefusalCase{"free_space_equals_size", ProgramSetup().UserFree(100000), true, text_key::kNotEnoughSpace, nullptr,
+                    false},
+        RefusalCase{"state_word_3", ProgramSetup().StateWord(3), true, text_key::kCameraRefused, nullptr, true},
+        RefusalCase{"state_read_failed", ProgramSetup().StateWord(0xAA), true, text_key::kCameraRefused, nullptr, true},
+        RefusalCase{"question_answered_no", ProgramSetup().StateWord(2), false, nullptr, nullptr, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DesktopTest, RefusedStartCanBePressedAgain) {
+    ASSERT_TRUE(Start(ProgramSetup().UserFree(100000)));
+    Dialog().OnStart();
+    ASSERT_EQ(boxes_.messages.size(), 1u);
+    platform_->Get().AddDrive([&] {
+        platform::SimulatedDrive user = platform_->Get().Drives().at('E');
+        user.free_bytes = 1u << 30;
+        return user;
+    }());
+    RunUpdate();
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
+}
+
+// A copy that fails is no update: no marker, no eject, back to the first
+// screen with a message, and Start works again.
+TEST_F(DesktopTest, FailedCopyReturnsToTheFirstScreen) {
+    ASSERT_TRUE(Start(ProgramSetup().NoUserFolder()));
+    RunUpdate();
+    EXPECT_EQ(boxes_.messages, std::vector<QString>{QString::fromLatin1(kCopyFailedText)});
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenStart);
+    EXPECT_TRUE(Dialog().StartButton->isVisible());
+    EXPECT_FALSE(Dialog().ProgressBar->isVisible());
+    EXPECT_FALSE(Dialog().Run().MarkerReadBack());
+    EXPECT_FALSE(Dialog().Ended());
+
+    std::filesystem::create_directories(camera_dir_ + "/user");
+    RunUpdate();
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
+}
+
+// Discovery mounts the hidden volume; the developer tools show its top level.
+TEST_F(DesktopTest, StartShowsTheHiddenVolumeToTheDeveloperTools) {
+    constexpr std::uint64_t kHiddenVolumeBytes = 16u << 20;
+    Prepare(ProgramSetup().HiddenVolume(kHiddenVolumeBytes));
+    const std::string image = testsupport::Quote(camera_dir_ + "/system.img");
+    for (const char* folder : {"/DCIM", "/DCIM/100CAM", "/LOG"})
+        ASSERT_EQ(testsupport::Cli("--image " + image + " mkdir " + folder).exit_code, 0) << folder;
+    ASSERT_TRUE(Dialog().OnInitDialog());
+    RunUpdate();
+
+    QStringList listed;
+    for (int row = 0; row < Dialog().Tools->ExplorerList->topLevelItemCount(); ++row)
+        listed << Dialog().Tools->ExplorerList->topLevelItem(row)->text(0);
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("DCIM"), QStringLiteral("LOG")}));
+    QTreeWidget* tree = Dialog().Tools->ExplorerTree;
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("DCIM"));
+    EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1) << "DCIM has one folder to expand into";
+    EXPECT_EQ(tree->topLevelItem(1)->childCount(), 0);
+}
+
+}  // namespace
+}  // namespace desktoptest
