@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "cli/camera_attach.h"
 #include "device/platform/sim/sim_platform.h"
 #include "device/physical_drive_name.h"
 #include "device/sector_io.h"
@@ -47,8 +48,16 @@ int CliUsage(const std::string& message) {
 }
 
 bool CliAttachVolume(const CliContext& context) {
+    if (!context.options.camera.empty()) {
+        std::string error;
+        if (!AttachCameraVolume(context.options.camera, context.options.start, &error)) {
+            CliFail(error);
+            return false;
+        }
+        return true;
+    }
     if (context.options.image.empty()) {
-        CliFail("no volume: give --image FILE");
+        CliFail("no volume: give --image FILE or --camera FILE");
         return false;
     }
     auto simulated = std::make_unique<platform::SimulatedPlatform>();
@@ -69,7 +78,9 @@ bool CliMountVolume(const CliContext& context) {
     FatResetFiles();
     const int code = FatMountMedia();
     if (code != kFatMountOk) {
-        CliFail("no FAT volume at sector " + context.options.start + " of " + context.options.image +
+        const std::string& disk = context.options.camera.empty() ? context.options.image
+                                                                 : context.options.camera;
+        CliFail("no FAT volume at sector " + context.options.start + " of " + disk +
                 " (mount code " + std::to_string(code) + ")");
         return false;
     }

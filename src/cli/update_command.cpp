@@ -3,7 +3,6 @@
 // and progress become lines (a progress bar on a terminal, or JSON events),
 // message boxes go to standard error, and the state-word question is
 // answered by --answer or on the terminal.
-#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -14,6 +13,7 @@
 #include "app/exe_directory.h"
 #include "cli/camera_attach.h"
 #include "cli/camera_commands.h"
+#include "device/platform/host_console.h"
 #include "device/platform/platform.h"
 #include "ui/text_table.h"
 #include "update/update_run.h"
@@ -32,8 +32,6 @@ constexpr char kDeclinedText[] = "update cancelled: the camera's question was an
 constexpr char kNotCompletedText[] = "the update was not completed";
 
 enum class Answer { AskTerminal, Yes, No };
-
-bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
@@ -59,7 +57,7 @@ std::string ProgressBar(int position) {
 // the main thread only waits, so no two calls overlap.
 class TerminalUpdateWindow : public UpdateWindow {
 public:
-    TerminalUpdateWindow(bool json, Answer answer) : json_(json), answer_(answer), bar_(IsTerminal(stdout)) {}
+    TerminalUpdateWindow(bool json, Answer answer) : json_(json), answer_(answer), bar_(platform::IsTerminal(stdout)) {}
 
     void ShowScreen(int screen) override {
         if (json_) return Emit({{"event", "screen"}, {"screen", screen}});
@@ -124,7 +122,7 @@ private:
 
     bool Answered(const WindowText& question) {
         if (answer_ != Answer::AskTerminal) return answer_ == Answer::Yes;
-        if (!IsTerminal(stdin)) {
+        if (!platform::IsTerminal(stdin)) {
             std::cerr << "quillon-cli: " << kNoAnswerNote << "\n";
             return false;
         }

@@ -1,8 +1,7 @@
 // quillon-cli get and put: files between the volume and local folders,
 // streamed in chunks so memory stays bounded whatever the file size.
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -25,13 +24,17 @@ struct CloseFile {
 };
 using OpenVolumeFile = std::unique_ptr<FatFile, CloseFile>;
 
+// The local file's modification time as the engine's stamp text.
 std::string StampOf(const fs::path& local) {
-    struct stat info {};
-    if (::stat(local.c_str(), &info) != 0) return {};
-    std::tm parts{};
-    localtime_r(&info.st_mtime, &parts);
+    std::error_code error;
+    const auto written = fs::last_write_time(local, error);
+    if (error) return {};
+    const std::time_t seconds =
+        std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+    const std::tm* parts = std::localtime(&seconds);
+    if (!parts) return {};
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%y-%m-%d %H:%M", &parts);
+    std::strftime(stamp, sizeof stamp, "%y-%m-%d %H:%M", parts);
     return stamp;
 }
 

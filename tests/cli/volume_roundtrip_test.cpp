@@ -222,6 +222,21 @@ TEST_P(VolumeRoundTrip, AFullVolumeLeavesNoHalfWrittenFile) {
     ExpectClean();
 }
 
+TEST_P(VolumeRoundTrip, NewEntriesCarryTheLocalModificationTime) {
+    fs::create_directories(Local("dated"));
+    WriteFileBytes(Local("dated/old.txt"), Pattern(10, 1));
+    ASSERT_EQ(testsupport::Run("touch -d '2021-03-04 05:06:30' " + Quote(Local("dated/old.txt")) + " " +
+                               Quote(Local("dated"))).exit_code, 0);
+    ASSERT_EQ(Quillon("put " + Quote(Local("dated"))).exit_code, 0);
+    for (const char* folder : {"/", "/dated"}) {
+        RunResult ls = Quillon(std::string("--json ls ") + folder);
+        ASSERT_EQ(ls.exit_code, 0) << ls.err;
+        EXPECT_EQ(nlohmann::json::parse(ls.out)[0]["modified"], "21-03-04 05:06") << folder;
+    }
+    RunResult listing = Mtools("mdir -i " + Quote(image) + " ::/dated");
+    EXPECT_NE(listing.out.find("2021-03-04   5:06"), std::string::npos) << listing.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Fat, VolumeRoundTrip,
                          ::testing::Values(Layout{"FAT16", 48u << 20, "-F 16 -s 4", 2048},
                                            Layout{"FAT32", 300u << 20, "-F 32 -s 8", 4096}),
@@ -252,6 +267,21 @@ TEST(VolumeCommands, InfoJsonMatchesTheGeometry) {
     std::vector<std::string> keys;
     for (auto it = info.begin(); it != info.end(); ++it) keys.push_back(it.key());
     EXPECT_EQ(keys.size(), 10u);
+}
+
+TEST(VolumeCommands, CameraOptionWorksOnTheHiddenVolume) {
+    const std::string dir = ScratchDir();
+    ASSERT_EQ(Cli("make-camera " + Quote(dir + "/cam")).exit_code, 0);
+    const std::string camera = "--camera " + Quote(dir + "/cam/camera.json") + " ";
+    WriteFileBytes(dir + "/note.txt", {'h', 'i'});
+    ASSERT_EQ(Cli(camera + "put " + Quote(dir + "/note.txt") + " /").exit_code, 0);
+    RunResult ls = Cli(camera + "--json ls /");
+    ASSERT_EQ(ls.exit_code, 0) << ls.err;
+    EXPECT_NE(ls.out.find("\"note.txt\""), std::string::npos) << ls.out;
+    EXPECT_EQ(Fsck(dir + "/cam/system.img", 0x40000ull * 512).exit_code, 0);
+    RunResult wrong_start = Cli(camera + "--start 0 ls /");
+    EXPECT_EQ(wrong_start.exit_code, 1);
+    EXPECT_NE(wrong_start.err.find("camera.json"), std::string::npos) << wrong_start.err;
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+#include "device/platform/host_console.h"
+
+#include <unistd.h>
+
+namespace platform {
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+}  // namespace platform
