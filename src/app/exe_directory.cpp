@@ -1,11 +1,9 @@
 #include "app/exe_directory.h"
 
-#include <filesystem>
-#include <system_error>
+#include "device/platform/platform.h"
 
 namespace {
 constexpr char kPathSeparator = '/';
-constexpr char kOwnExecutableLink[] = "/proc/self/exe";
 }  // namespace
 
 std::string DirectoryOfPath(const std::string& path) {
@@ -16,9 +14,4 @@ std::string DirectoryOfPath(const std::string& path) {
     return path.substr(0, last);
 }
 
-std::string ExeDirectory() {
-    std::error_code error;
-    const std::filesystem::path executable = std::filesystem::read_symlink(kOwnExecutableLink, error);
-    if (error) return {};
-    return DirectoryOfPath(executable.string());
-}
+std::string ExeDirectory() { return platform::ExecutableDirectory(); }

@@ -5,8 +5,10 @@
 
 #include <string>
 
+#include "device/camera_layout.h"
+
 struct Settings {
-    std::string StartSectorAddress = "0x40000";
+    std::string StartSectorAddress = camera::kHiddenVolumeStartText;
     std::string ReadSectorAddress = "0x20000";
     std::string WriteSectorAddress = "0x20000";
     std::string NoOfSize = "1";

@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "device/camera_layout.h"
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr char kDefaultStartSector[] = "0x40000";
 
 struct CliOptions {
     std::string image;
-    std::string start = kDefaultStartSector;
+    std::string start = camera::kHiddenVolumeStartText;
     std::string camera;
     bool json = false;
 };

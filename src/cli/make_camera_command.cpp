@@ -23,6 +23,7 @@
 #include "device/sector_io.h"
 #include "fat/fat.h"
 #include "fat/format.h"
+#include "update/update_run.h"
 
 namespace {
 
@@ -31,8 +32,6 @@ namespace fs = std::filesystem;
 constexpr char kManifestName[] = "camera.json";
 constexpr char kSystemImageName[] = "system.img";
 constexpr char kUserFolderName[] = "user";
-constexpr char kGfxFolderName[] = "GFX_DATA";
-constexpr char kUpdateFileName[] = "APP_DATA.BIN";
 
 constexpr char kUserLetter[] = "E";
 constexpr char kSystemLetter[] = "F";

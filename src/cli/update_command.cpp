@@ -22,7 +22,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr char kGfxFolderName[] = "GFX_DATA";
 constexpr int kBarWidth = 40;
 constexpr int kFullBar = 100;
 constexpr char kNoAnswerNote[] =

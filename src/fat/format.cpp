@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fat/boot_sector.h"
+#include "fat/dir_entry.h"
 
 using namespace fatlayout;
 
@@ -43,7 +44,6 @@ constexpr std::uint32_t kFatCopies = 2;
 constexpr std::uint32_t kFat16ReservedSectors = 1;
 constexpr std::uint32_t kFat32ReservedSectors = 32;
 constexpr std::uint32_t kFat16RootEntries = 512;
-constexpr std::uint32_t kDirEntrySize = 32;
 constexpr std::uint32_t kFat32FsInfoSector = 1;
 constexpr std::uint32_t kFat32BackupBootSector = 6;
 constexpr std::uint32_t kFat32RootCluster = 2;
@@ -59,11 +59,6 @@ constexpr std::uint32_t kFat16EndOfChain = 0xFFFF;
 constexpr std::uint32_t kFat32MediaEntry = 0x0FFFFFF8;
 constexpr std::uint32_t kFat32EndOfChain = 0x0FFFFFFF;
 
-constexpr int kDirName = 0;
-constexpr int kDirAttributes = 11;
-constexpr int kDirWriteTime = 22;
-constexpr int kDirWriteDate = 24;
-constexpr std::uint8_t kAttrVolumeLabel = 0x08;
 
 // Large runs keep zeroing a big FAT to a handful of transfers.
 constexpr std::uint32_t kZeroRunSectors = 2048;
@@ -104,7 +99,7 @@ FatFormatLayout LayoutFor(std::uint32_t total_sectors, unsigned sectors_per_clus
     layout.fat_count = kFatCopies;
     layout.reserved_sectors = fat32 ? kFat32ReservedSectors : kFat16ReservedSectors;
     layout.root_entry_count = fat32 ? 0 : kFat16RootEntries;
-    layout.root_dir_sectors = layout.root_entry_count * kDirEntrySize / kSectorSize;
+    layout.root_dir_sectors = layout.root_entry_count * kFatEntrySize / kSectorSize;
     const std::uint64_t fixed = std::uint64_t{layout.reserved_sectors} + layout.root_dir_sectors;
     if (total_sectors <= fixed + kFatCopies) return layout;
 
@@ -310,11 +305,11 @@ Sector FirstFatSector(const FatFormatLayout& layout) {
 
 Sector LabelEntrySector(const std::string& label_name) {
     Sector s{};
-    StoreText(&s[kDirName], label_name);
-    s[kDirAttributes] = kAttrVolumeLabel;
+    StoreText(&s[fatentry::kName], label_name);
+    s[fatentry::kAttribute] = fatentry::kVolumeLabel;
     const DosStamp stamp = DosStampNow();
-    FatStore16(&s[kDirWriteTime], stamp.time);
-    FatStore16(&s[kDirWriteDate], stamp.date);
+    FatStore16(&s[fatentry::kWriteTime], stamp.time);
+    FatStore16(&s[fatentry::kWriteDate], stamp.date);
     return s;
 }
 

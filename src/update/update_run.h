@@ -15,6 +15,8 @@
 
 class VolumeExplorer;
 
+// The folder beside the program that holds the texts, pictures and update file.
+constexpr char kGfxFolderName[] = "GFX_DATA";
 constexpr char kUpdateFileName[] = "APP_DATA.BIN";
 // Fixed texts of the run (the others come from the text table).
 constexpr char kFilesMissingText[] = "Some files are missing";

@@ -25,7 +25,10 @@ std::string ExecutableDirectory() {
     std::error_code error;
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return {};
-    return executable.parent_path().string();
+    const std::string path = executable.string();
+    const std::size_t last = path.rfind('/');
+    // A program in the root folder lives in "/", not in "".
+    return last == 0 ? "/" : path.substr(0, last);
 }
 
 }  // namespace platform

@@ -42,7 +42,6 @@ const QRect kDeviceNoticeArea(8, kClientArea.height() - 22, kClientArea.width() 
 constexpr int kProgressMaximum = 100;
 const QColor kBandColour(0xFF, 0xFF, 0xFF);
 
-constexpr char kGfxFolder[] = "GFX_DATA";
 constexpr char kTitlePicture[] = "title.bmp";
 constexpr char kCameraPicture[] = "cam.bmp";
 constexpr const char* kInstructionPictures[] = {"instruction1.bmp", "instruction2.bmp", "instruction3.bmp"};
@@ -62,7 +61,7 @@ QRect ToQRect(const PixelRect& rect) { return QRect(rect.left, rect.top, rect.wi
 CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, QWidget* parent)
     : QDialog(parent),
       ExeDirectory(std::move(exe_directory)),
-      GfxDirectory(gfx_directory.empty() ? ExeDirectory + "/" + kGfxFolder : std::move(gfx_directory)),
+      GfxDirectory(gfx_directory.empty() ? ExeDirectory + "/" + kGfxFolderName : std::move(gfx_directory)),
       boxes_(std::make_unique<WindowMessageBoxes>()) {
     setObjectName(QStringLiteral("QuillonDialog"));
     setWindowIcon(QuillonIcon());
