@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/exe_directory.h"
+#include "app/gfx_directory.h"
 #include "cli/camera_attach.h"
 #include "cli/camera_commands.h"
 #include "device/platform/host_console.h"
@@ -152,7 +153,7 @@ bool ParseUpdateArguments(CliContext& context, UpdateArguments& arguments) {
         CliUsage("update takes no argument " + context.args.front());
         return false;
     }
-    arguments.gfx_directory = ExeDirectory() + "/" + kGfxFolderName;
+    arguments.gfx_directory = DefaultGfxDirectory(ExeDirectory(), context.options.camera);
     for (const auto& [name, value] : found) {
         if (name == "--gfx") {
             arguments.gfx_directory = value;

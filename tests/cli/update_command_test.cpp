@@ -160,4 +160,17 @@ TEST(UpdateCommand, UsageErrors) {
     EXPECT_EQ(Update(camera, "--answer").exit_code, 2);
 }
 
+// A camera made by make-camera brings its update file: no --gfx is needed.
+TEST(UpdateCommand, MadeCameraUpdatesWithoutGfxOption) {
+    const std::string dir = ScratchDir();
+    ASSERT_EQ(Cli("make-camera " + Quote(dir + "/cam") + " --update-size 100000").exit_code, 0);
+    RunResult r = Cli("--camera " + Quote(dir + "/cam/camera.json") + " update --answer yes");
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(ReadFileBytes(dir + "/cam/user/APP_DATA.BIN"), ReadFileBytes(dir + "/cam/GFX_DATA/APP_DATA.BIN"));
+    std::vector<std::uint8_t> marker = ReadSector(dir + "/cam/system.img", 0x24000);
+    const std::string text = "UPDATEAPPDATA";
+    EXPECT_EQ(std::string(marker.begin(), marker.begin() + text.size()), text);
+    EXPECT_TRUE(std::all_of(marker.begin() + text.size(), marker.end(), [](auto b) { return b == 0; }));
+}
+
 }  // namespace

@@ -157,6 +157,7 @@ TEST_P(VolumeRoundTrip, WhatMtoolsWritesReadsBackWithGetAndLs) {
     RunResult root = Quillon("ls /");
     EXPECT_NE(root.out.find("Folder/"), std::string::npos) << root.out;
     EXPECT_NE(root.out.find("A Long Name.dat"), std::string::npos) << root.out;
+    ExpectClean();
 }
 
 TEST_P(VolumeRoundTrip, MkdirRenameAndRemove) {

@@ -54,7 +54,8 @@ std::string AppUsage() {
            "                 as made by \"quillon-cli make-camera\") instead of the\n"
            "                 devices attached to this PC\n"
            "  --gfx DIR      take the texts, pictures and update file from DIR instead\n"
-           "                 of the GFX_DATA folder beside the program\n"
+           "                 of the GFX_DATA folder beside the program (or beside the\n"
+           "                 --camera manifest, when that one holds an update file)\n"
            "  --developer    show the developer tools in a window of their own\n"
            "  --help         show this help and end\n";
 }

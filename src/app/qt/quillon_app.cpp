@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/exe_directory.h"
+#include "app/gfx_directory.h"
 #include "app/settings.h"
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
@@ -54,7 +55,10 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
         return kExitFailed;
 
     const std::string exe_directory = ExeDirectory();
-    CQuillonDlg dialog(exe_directory, options.gfx_directory);
+    const std::string gfx_directory = options.gfx_directory.empty()
+        ? DefaultGfxDirectory(exe_directory, options.camera_manifest)
+        : options.gfx_directory;
+    CQuillonDlg dialog(exe_directory, gfx_directory);
     FillFromSettings(dialog, LoadSettings(exe_directory + "/" + kSettingsFileName));
     dialog.SetDeviceNotice(QString::fromStdString(notice));
     if (options.developer)
