@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::uint8_t kSpace = ' ';
 constexpr std::uint8_t kTilde = '~';
-constexpr std::uint8_t kReplacement = '_';
+constexpr std::uint8_t kReplacement = kFatShortNameReplacement;
 constexpr std::uint32_t kMaxTailNumber = 99999;
 // Characters an 8.3 name may hold besides letters and digits.
 constexpr char kShortNamePunctuation[] = "!#$%&'()-@^_`{}~";
@@ -30,12 +30,6 @@ char ToLowerAscii(std::uint8_t c) {
     return static_cast<char>(IsUpperAsciiLetter(c) ? c - 'A' + 'a' : c);
 }
 
-// A byte shown in a name built from a short entry: printable ASCII only, so
-// that the result is always valid UTF-8.
-char PrintableShortChar(std::uint8_t c) {
-    return (c < 0x20 || c >= 0x7F) ? static_cast<char>(kReplacement) : static_cast<char>(c);
-}
-
 bool IsBlank(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         if (bytes[i] != kSpace) return false;
@@ -51,25 +45,6 @@ bool TwoDigits(const char* text, int at, int* value) {
 }
 
 }  // namespace
-
-FatSlotClass FatClassifySlot(const std::uint8_t* entry) {
-    const std::uint8_t first = entry[kName];
-    const std::uint8_t attribute = entry[kAttribute];
-    if ((attribute & kLongNameMask) == kLongNameMask && first != kDeleted) return FatSlotClass::kLongNamePart;
-    if (first == kFree || first == kDeleted) return FatSlotClass::kSkipped;
-    if (attribute == kVolumeLabel || (attribute & (kHidden | kSystem))) return FatSlotClass::kSkipped;
-    return FatSlotClass::kVisible;
-}
-
-bool FatIsUnusedSlot(const std::uint8_t* entry) {
-    return entry[kName] == kFree || entry[kName] == kDeleted;
-}
-
-bool FatIsUsedShortEntry(const std::uint8_t* entry) {
-    return !FatIsUnusedSlot(entry) && (entry[kAttribute] & kLongNameMask) != kLongNameMask;
-}
-
-bool FatIsDotEntry(const std::uint8_t* entry) { return entry[kName] == kDot; }
 
 bool FatIsDirectoryEntry(const std::uint8_t* entry) { return (entry[kAttribute] & kDirectory) != 0; }
 
@@ -142,11 +117,11 @@ int FatAddNumericTail(std::uint32_t number, const std::uint8_t* base, std::uint8
 }
 
 void FatShortNameDotForm(const std::uint8_t* short_name, char* out) {
-    for (std::size_t i = 0; i < kFatShortBaseSize; ++i) out[i] = PrintableShortChar(short_name[i]);
+    for (std::size_t i = 0; i < kFatShortBaseSize; ++i) out[i] = FatShortNameShownChar(short_name[i]);
     const bool has_extension = !IsBlank(short_name + kFatShortBaseSize, kFatShortExtSize);
     out[kFatShortBaseSize] = (has_extension && short_name[0] != kDot) ? '.' : ' ';
     for (std::size_t i = 0; i < kFatShortExtSize; ++i)
-        out[kFatShortBaseSize + 1 + i] = PrintableShortChar(short_name[kFatShortBaseSize + i]);
+        out[kFatShortBaseSize + 1 + i] = FatShortNameShownChar(short_name[kFatShortBaseSize + i]);
     out[kFatDotFormSize - 1] = '\0';
 }
 

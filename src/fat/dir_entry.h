@@ -48,13 +48,26 @@ constexpr std::uint16_t kDefaultDate = 0x0020;
 
 enum class FatSlotClass { kLongNamePart, kSkipped, kVisible };
 
-FatSlotClass FatClassifySlot(const std::uint8_t* entry);
+// The predicates every slot of every scan meets are inline.
+inline FatSlotClass FatClassifySlot(const std::uint8_t* entry) {
+    using namespace fatentry;
+    const std::uint8_t first = entry[kName];
+    const std::uint8_t attribute = entry[kAttribute];
+    if ((attribute & kLongNameMask) == kLongNameMask && first != kDeleted) return FatSlotClass::kLongNamePart;
+    if (first == kFree || first == kDeleted) return FatSlotClass::kSkipped;
+    if (attribute == kVolumeLabel || (attribute & (kHidden | kSystem))) return FatSlotClass::kSkipped;
+    return FatSlotClass::kVisible;
+}
 // Free (never used) or deleted: a slot a new entry may take.
-bool FatIsUnusedSlot(const std::uint8_t* entry);
+inline bool FatIsUnusedSlot(const std::uint8_t* entry) {
+    return entry[fatentry::kName] == fatentry::kFree || entry[fatentry::kName] == fatentry::kDeleted;
+}
 // A short entry that is in use, visible or not (hidden, system, label).
-bool FatIsUsedShortEntry(const std::uint8_t* entry);
+inline bool FatIsUsedShortEntry(const std::uint8_t* entry) {
+    return !FatIsUnusedSlot(entry) && (entry[fatentry::kAttribute] & fatentry::kLongNameMask) != fatentry::kLongNameMask;
+}
 // The "." and ".." entries of a subdirectory.
-bool FatIsDotEntry(const std::uint8_t* entry);
+inline bool FatIsDotEntry(const std::uint8_t* entry) { return entry[fatentry::kName] == fatentry::kDot; }
 bool FatIsDirectoryEntry(const std::uint8_t* entry);
 // An entry the file operations may open: not a directory, not a label.
 bool FatIsFileEntry(const std::uint8_t* entry);
@@ -74,6 +87,13 @@ int FatAddNumericTail(std::uint32_t number, const std::uint8_t* base, std::uint8
 // The character an 8.3 name stores for one byte of a name ('_' when none).
 std::uint8_t FatShortNameChar(std::uint8_t byte);
 
+// What stands for a character an 8.3 name cannot hold or show.
+constexpr char kFatShortNameReplacement = '_';
+// A byte of a short entry as names built from it show it: printable ASCII
+// only, so that the result is always valid UTF-8.
+inline char FatShortNameShownChar(std::uint8_t byte) {
+    return (byte < 0x20 || byte >= 0x7F) ? kFatShortNameReplacement : static_cast<char>(byte);
+}
 // "NAME    .EXT" (always 12 characters; a space instead of the dot when the
 // extension is blank or the name is a dot entry), terminated.
 void FatShortNameDotForm(const std::uint8_t* short_name, char* out);

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "fat/boot_sector.h"
+#include "fat/dir_cache.h"
 #include "fat/fat_table.h"
+#include "fat/name_match.h"
 
 using namespace fatentry;
 
@@ -15,22 +17,19 @@ const std::uint8_t kZeroCluster[kMaxSectorsPerCluster * kSectorSize] = {};
 
 bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
 
-// A scan reads the rest of a cluster in one media call. The sectors belong
-// to the scan that read them and are dropped when any other scan starts
-// reading, so nothing read here outlives the operation.
-struct ReadAhead {
-    std::uint8_t data[kMaxSectorsPerCluster * kSectorSize];
-    std::uint32_t first = kFatNoSector;
-    std::uint32_t count = 0;
-    std::uint32_t owner = 0;
+// A scan that misses the directory cache reads the rest of the cluster in
+// one media call; all of it goes into the cache.
+std::uint8_t g_read_ahead[kMaxSectorsPerCluster * kSectorSize];
 
-    bool Holds(std::uint32_t owner_serial, std::uint32_t sector) const {
-        return owner == owner_serial && first != kFatNoSector && sector >= first && sector - first < count;
-    }
-    std::uint8_t* At(std::uint32_t sector) { return data + (sector - first) * kSectorSize; }
-};
-ReadAhead g_read_ahead;
-std::uint32_t g_scanner_serial = 0;
+// The sector from the cache, or read from the medium together with the
+// rest of its run (`count` sectors) and then cached: null on a read failure.
+const std::uint8_t* CachedDirSectors(FatVolume& volume, std::uint32_t sector, std::uint32_t count) {
+    if (const std::uint8_t* cached = FatDirCacheFind(volume, sector)) return cached;
+    if (count > kMaxSectorsPerCluster) count = kMaxSectorsPerCluster;
+    if (!volume.read || !volume.read(sector, g_read_ahead, count)) return nullptr;
+    FatDirCacheStore(volume, sector, g_read_ahead, count);
+    return g_read_ahead;
+}
 
 bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
     return a.sector_index == b.sector_index && a.slot == b.slot;
@@ -110,13 +109,13 @@ struct TailsInUse {
     }
 };
 
-bool EntryNameMatches(const FatDirScanner& scan, const std::uint8_t* entry, const char* name, char* scratch) {
-    if (scan.HasLongName()) {
-        FatLongNameToUtf8(scan.LongName(), scratch, kFatNameBufferSize);
-    } else {
-        FatShortNameDotForm(entry, scratch);
-    }
-    return FatNamesMatch(scratch, name) == 1;
+// The entry's name is its long name when one belongs to it, else its 8.3
+// form. Whether the long name belongs costs a checksum, so it is only
+// worked out when the two names would give different answers.
+bool EntryNameMatches(const FatDirScanner& scan, const std::uint8_t* entry, const FatNameMatcher& sought) {
+    if (scan.HasWholeLongName() && sought.MatchesLongName(scan.LongName()))
+        return scan.HasLongName() || sought.MatchesShortName(entry);
+    return sought.MayMatchShortName(entry) && !scan.HasLongName() && sought.MatchesShortName(entry);
 }
 
 void FillFound(const FatDirScanner& scan, const std::uint8_t* entry, FatFoundEntry* found) {
@@ -173,6 +172,14 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
 
 void ResetPlan(FatCreatePlan* plan) { std::memset(plan, 0, sizeof *plan); }
 
+// Slots an entry set for the name takes, or 0 for a name no entry may get.
+std::uint32_t SlotsForNewName(const char* name) {
+    std::uint16_t units[kFatLongNameCapacity];
+    const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
+    if (unit_count <= 0 || FatIsDotName(name)) return 0;
+    return FatLongNamePartCount(static_cast<std::uint32_t>(unit_count)) + 1;
+}
+
 template <typename Edit>
 int EditFirstVisibleWithShortName(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name,
                                   Edit edit) {
@@ -185,6 +192,73 @@ int EditFirstVisibleWithShortName(FatVolume& volume, std::uint32_t start, const 
         return edit(scan);
     }
     return 0;
+}
+
+// The plan of the last pass that found a name free. It answers a later
+// plan for the same name and directory while nothing in the FAT or any
+// directory changed: the volume's change count says so.
+struct LastPlan {
+    bool valid = false;
+    const FatVolume* volume = nullptr;
+    MediaReadFn read = nullptr;
+    std::uint64_t change_count = 0;
+    std::uint32_t start = 0;
+    char name[kFatNameBufferSize];
+    FatCreatePlan plan;
+
+    void Remember(const FatVolume& on, std::uint32_t directory, const char* free_name, const FatCreatePlan& made) {
+        valid = false;
+        if (std::strlen(free_name) >= sizeof name) return;
+        std::strcpy(name, free_name);
+        volume = &on;
+        read = on.read;
+        change_count = on.change_count;
+        start = directory;
+        plan = made;
+        valid = true;
+    }
+    bool Answers(const FatVolume& on, std::uint32_t directory, const char* free_name) const {
+        return valid && volume == &on && read == on.read && change_count == on.change_count &&
+               start == directory && free_name && std::strcmp(name, free_name) == 0;
+    }
+};
+LastPlan g_last_plan;
+
+// The one pass behind FatPlanNewEntry; a plan for a free name is remembered.
+int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan, FatFoundEntry* found,
+               const FatSlotRef* self) {
+    ResetPlan(plan);
+    plan->slots_needed = SlotsForNewName(name);
+    if (plan->slots_needed == 0) return 0;
+
+    TailsInUse tails;
+    FatMakeShortName(name, tails.base);
+    FreeRun run{plan->slots_needed};
+    const FatNameMatcher sought(name);
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        run.Feed(entry, scan.Where());
+        if (FatIsUsedShortEntry(entry)) tails.Feed(entry);
+        if (IsSoughtEntry(scan, entry) && !(self && SameSlot(*self, scan.Where())) &&
+            EntryNameMatches(scan, entry, sought)) {
+            plan->name_taken = true;
+            plan->taken_at = scan.Where();
+            if (found) FillFound(scan, entry, found);
+            return 1;  // the rest of the plan is of no use now
+        }
+    }
+    if (scan.Status() == FatDirStatus::kFailed) return 0;
+    plan->short_name_found = tails.Choose(plan->short_name);
+    plan->run_found = run.found;
+    plan->run_start = run.start;
+    plan->open_run_length = run.found ? 0 : run.length;
+    plan->open_run_start = run.start;
+    plan->clean_end = true;
+    plan->last_cluster = scan.LastCluster();
+    plan->sector_count = scan.SectorCount();
+    g_last_plan.Remember(volume, start, name, *plan);
+    return 1;
 }
 
 }  // namespace
@@ -234,13 +308,26 @@ int FatReadDirSector(FatVolume& volume, std::uint32_t sector_index, std::uint32_
     if (FatDirSectorNumber(volume, &chain, sector_index, &sector) != FatDirStatus::kOk) return 0;
     if (volume.sector_buffer_tag == sector) return 1;
     volume.sector_buffer_tag = kFatNoSector;
-    if (!volume.read || !volume.read(sector, volume.sector_buffer, 1)) return 0;
+    const std::uint8_t* data = CachedDirSectors(volume, sector, 1);
+    if (!data) return 0;
+    std::memcpy(volume.sector_buffer, data, kSectorSize);
     volume.sector_buffer_tag = sector;
     return 1;
 }
 
+int FatWriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data) {
+    ++volume.change_count;
+    if (!volume.write || !volume.write(sector, data, 1)) {
+        // What the medium holds there is unknown now.
+        FatDropSectorBuffer(volume, sector, 1);
+        return 0;
+    }
+    FatDirCacheStore(volume, sector, data, 1);
+    return 1;
+}
+
 FatDirScanner::FatDirScanner(FatVolume& volume, std::uint32_t start, FatSlotRef from)
-    : volume_(volume), serial_(++g_scanner_serial), where_(from) {
+    : volume_(volume), where_(from) {
     FatDirChainBegin(volume, &chain_, start);
     FatClearLongName(&long_name_);
     if (where_.slot >= kFatSlotsPerSector) where_ = FatSlotRef{where_.sector_index + 1, 0};
@@ -264,18 +351,12 @@ bool FatDirScanner::Load(std::uint32_t sector_index) {
 
 bool FatDirScanner::Fetch(std::uint32_t sector_index, std::uint32_t sector) {
     volume_.sector_buffer_tag = kFatNoSector;
-    if (!g_read_ahead.Holds(serial_, sector)) {
-        const std::uint32_t rest = IsFixedRoot(volume_, chain_.start)
-                                       ? volume_.root_dir_sectors - sector_index
-                                       : volume_.sectors_per_cluster - sector_index % volume_.sectors_per_cluster;
-        const std::uint32_t count = rest < kMaxSectorsPerCluster ? rest : kMaxSectorsPerCluster;
-        g_read_ahead.owner = 0;
-        if (!volume_.read || !volume_.read(sector, g_read_ahead.data, count)) return false;
-        g_read_ahead.first = sector;
-        g_read_ahead.count = count;
-        g_read_ahead.owner = serial_;
-    }
-    std::memcpy(volume_.sector_buffer, g_read_ahead.At(sector), kSectorSize);
+    const std::uint32_t rest = IsFixedRoot(volume_, chain_.start)
+                                   ? volume_.root_dir_sectors - sector_index
+                                   : volume_.sectors_per_cluster - sector_index % volume_.sectors_per_cluster;
+    const std::uint8_t* data = CachedDirSectors(volume_, sector, rest);
+    if (!data) return false;
+    std::memcpy(volume_.sector_buffer, data, kSectorSize);
     volume_.sector_buffer_tag = sector;
     return true;
 }
@@ -283,15 +364,11 @@ bool FatDirScanner::Fetch(std::uint32_t sector_index, std::uint32_t sector) {
 bool FatDirScanner::WritePending() {
     if (!dirty_) return true;
     dirty_ = false;
-    if (!volume_.write || volume_.sector_buffer_tag != absolute_ ||
-        !volume_.write(absolute_, volume_.sector_buffer, 1)) {
+    if (volume_.sector_buffer_tag != absolute_ || !FatWriteDirSector(volume_, absolute_, volume_.sector_buffer)) {
         volume_.sector_buffer_tag = kFatNoSector;
-        g_read_ahead.owner = 0;
         status_ = FatDirStatus::kFailed;
         return false;
     }
-    if (g_read_ahead.Holds(serial_, absolute_))
-        std::memcpy(g_read_ahead.At(absolute_), volume_.sector_buffer, kSectorSize);
     return true;
 }
 
@@ -315,10 +392,11 @@ bool FatDirScanner::Next() {
 void FatDirScanner::Classify() {
     const std::uint8_t* entry = Entry();
     if (consumed_) {
-        FatClearLongName(&long_name_);
+        FatRestartLongName(&long_name_);
         consumed_ = false;
     }
     has_long_name_ = false;
+    long_name_checked_ = true;
     class_ = FatClassifySlot(entry);
     switch (class_) {
         case FatSlotClass::kLongNamePart:
@@ -326,16 +404,22 @@ void FatDirScanner::Classify() {
             FatCollectLongName(entry, &long_name_);
             break;
         case FatSlotClass::kSkipped:
-            FatClearLongName(&long_name_);
+            FatRestartLongName(&long_name_);
             break;
         case FatSlotClass::kVisible:
-            has_long_name_ = FatLongNameBelongsTo(long_name_, entry);
+            long_name_checked_ = false;
             consumed_ = true;
             break;
     }
 }
 
-std::uint8_t* FatDirScanner::Entry() { return volume_.sector_buffer + where_.slot * kFatEntrySize; }
+bool FatDirScanner::HasLongName() const {
+    if (!long_name_checked_) {
+        has_long_name_ = FatLongNameBelongsTo(long_name_, volume_.sector_buffer + where_.slot * kFatEntrySize);
+        long_name_checked_ = true;
+    }
+    return has_long_name_;
+}
 
 bool FatDirScanner::Finish() { return WritePending(); }
 
@@ -372,11 +456,17 @@ int FatNamesMatch(const char* a, const char* b) {
 
 int FatLocateEntry(FatVolume& volume, std::uint32_t start, const char* name, FatFoundEntry* found) {
     if (!name || !*name) return 0;
-    char scratch[kFatNameBufferSize];
+    // A name an entry could be created with: the same pass also plans that
+    // entry, as a lookup of a missing name is mostly followed by its creation.
+    if (SlotsForNewName(name) != 0) {
+        FatCreatePlan plan;
+        return PlanByScan(volume, start, name, &plan, found, nullptr) && plan.name_taken ? 1 : 0;
+    }
+    const FatNameMatcher sought(name);
     FatDirScanner scan(volume, start);
     while (scan.Next()) {
         const std::uint8_t* entry = scan.Entry();
-        if (!IsSoughtEntry(scan, entry) || !EntryNameMatches(scan, entry, name, scratch)) continue;
+        if (!IsSoughtEntry(scan, entry) || !EntryNameMatches(scan, entry, sought)) continue;
         FillFound(scan, entry, found);
         return 1;
     }
@@ -424,39 +514,12 @@ int FatFindFreeSlots(FatVolume& volume, std::uint32_t start, std::uint32_t count
 
 int FatPlanNewEntry(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan,
                     FatFoundEntry* found, const FatSlotRef* self) {
-    ResetPlan(plan);
-    std::uint16_t units[kFatLongNameCapacity];
-    const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
-    if (unit_count <= 0 || FatIsDotName(name)) return 0;
-    plan->slots_needed = FatLongNamePartCount(static_cast<std::uint32_t>(unit_count)) + 1;
-
-    TailsInUse tails;
-    FatMakeShortName(name, tails.base);
-    FreeRun run{plan->slots_needed};
-    char scratch[kFatNameBufferSize];
-    FatDirScanner scan(volume, start);
-    while (scan.Next()) {
-        const std::uint8_t* entry = scan.Entry();
-        run.Feed(entry, scan.Where());
-        if (FatIsUsedShortEntry(entry)) tails.Feed(entry);
-        if (IsSoughtEntry(scan, entry) && !(self && SameSlot(*self, scan.Where())) &&
-            EntryNameMatches(scan, entry, name, scratch)) {
-            plan->name_taken = true;
-            plan->taken_at = scan.Where();
-            if (found) FillFound(scan, entry, found);
-            return 1;  // the rest of the plan is of no use now
-        }
+    // No entry takes the name, so the entry to skip makes no difference.
+    if (g_last_plan.Answers(volume, start, name)) {
+        *plan = g_last_plan.plan;
+        return 1;
     }
-    if (scan.Status() == FatDirStatus::kFailed) return 0;
-    plan->short_name_found = tails.Choose(plan->short_name);
-    plan->run_found = run.found;
-    plan->run_start = run.start;
-    plan->open_run_length = run.found ? 0 : run.length;
-    plan->open_run_start = run.start;
-    plan->clean_end = true;
-    plan->last_cluster = scan.LastCluster();
-    plan->sector_count = scan.SectorCount();
-    return 1;
+    return PlanByScan(volume, start, name, plan, found, self);
 }
 
 bool FatPlanHasRoom(const FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
@@ -570,8 +633,8 @@ int FatZeroCluster(FatVolume& volume, std::uint32_t cluster) {
 }
 
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
-    // The read-ahead only lives within one scan; any direct write ends it.
-    g_read_ahead.owner = 0;
+    ++volume.change_count;
+    FatDirCacheDrop(first_sector, count);
     if (volume.sector_buffer_tag != kFatNoSector && volume.sector_buffer_tag >= first_sector &&
         volume.sector_buffer_tag - first_sector < count)
         volume.sector_buffer_tag = kFatNoSector;

@@ -51,14 +51,21 @@ public:
     FatDirScanner(FatVolume& volume, std::uint32_t start, FatSlotRef from = {0, 0});
     // Advances to the next slot: true, or false at the end or on a failure.
     bool Next();
-    std::uint8_t* Entry();
+    std::uint8_t* Entry() { return volume_.sector_buffer + where_.slot * kFatEntrySize; }
     FatSlotClass Class() const { return class_; }
     FatSlotRef Where() const { return where_; }
-    // For a visible entry: whether whole long-name parts in front belong to it.
-    bool HasLongName() const { return has_long_name_; }
+    // For a visible entry: whether whole long-name parts in front belong to
+    // it. Worked out on the first call for the slot (the checksum is the
+    // dearest part of a scan), so ask before editing the entry's name.
+    bool HasLongName() const;
+    // Whole long-name parts stand in front, whatever short entry they belong to.
+    bool HasWholeLongName() const { return class_ == FatSlotClass::kVisible && FatLongNameIsWhole(long_name_); }
     const FatLongName& LongName() const { return long_name_; }
     FatSlotRef LongNameStart() const { return long_name_start_; }
-    void MarkDirty() { dirty_ = true; }
+    void MarkDirty() {
+        dirty_ = true;
+        ++volume_.change_count;
+    }
     // Writes a pending edit: true when nothing failed.
     bool Finish();
     // Why the scan ended: kEnd for the clean end of the directory.
@@ -75,7 +82,6 @@ private:
     void Classify();
 
     FatVolume& volume_;
-    std::uint32_t serial_;  // owner tag of the read-ahead
     FatDirChain chain_;
     FatSlotRef where_;
     std::uint32_t absolute_ = kFatNoSector;
@@ -86,7 +92,8 @@ private:
     FatSlotClass class_ = FatSlotClass::kSkipped;
     FatLongName long_name_;
     FatSlotRef long_name_start_{0, 0};
-    bool has_long_name_ = false;
+    mutable bool has_long_name_ = false;
+    mutable bool long_name_checked_ = true;
     bool consumed_ = false;
 };
 
@@ -162,9 +169,12 @@ int FatSetEntrySize(FatVolume& volume, std::uint32_t start, const std::uint8_t* 
                     std::uint32_t size);
 int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name);
 
+// Writes one directory sector through the directory cache: 1, or 0.
+int FatWriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data);
 // Writes zeros over a cluster (a new directory's or an extension's).
 int FatZeroCluster(FatVolume& volume, std::uint32_t cluster);
-// Forgets the volume sector buffer when a direct write covered its sector.
+// Forgets the volume sector buffer and cached directory sectors a direct
+// write covers; called before every write that bypasses the scanner.
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);
 // "." or "..": names no entry may be created with.
 bool FatIsDotName(const char* name);

@@ -73,6 +73,7 @@ void FatResetCache(FatVolume& volume) {
         node.next = i + 1 < kFatCacheNodes ? &volume.cache_nodes[i + 1] : nullptr;
     }
     volume.cache_list = &volume.cache_nodes[0];
+    ++volume.change_count;
 }
 
 FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector) {
@@ -126,6 +127,7 @@ int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t v
     if (!FatIsDataCluster(volume, cluster)) return 0;
     FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
     if (!node) return 0;
+    ++volume.change_count;
     std::uint8_t* bytes = EntryBytes(volume, node, cluster);
     if (volume.is_fat32) {
         FatStore32(bytes, value);

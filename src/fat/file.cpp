@@ -380,7 +380,7 @@ bool WriteDirectoryCluster(FatVolume& volume, std::uint32_t cluster, std::uint32
     if (!FatZeroCluster(volume, cluster)) return false;
     std::uint8_t sector[kSectorSize] = {};
     FillDotEntries(volume, sector, cluster, parent, stamp);
-    return volume.write(FatClusterToSector(volume, cluster), sector, 1) != 0;
+    return FatWriteDirSector(volume, FatClusterToSector(volume, cluster), sector) == 1;
 }
 
 int MakeDirectory(const char* path, const char* stamp) {

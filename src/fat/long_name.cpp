@@ -90,7 +90,7 @@ void FatCollectLongName(const std::uint8_t* slot, FatLongName* name) {
     const std::uint32_t number = slot[0] & kPartNumberMask;
     const std::uint8_t checksum = slot[kPartChecksum];
     if (slot[0] & kLastPartFlag) {
-        FatClearLongName(name);
+        FatRestartLongName(name);
         if (number == 0 || number > kFatMaxLongNameParts) {
             name->broken = 1;
             return;
@@ -108,8 +108,7 @@ void FatCollectLongName(const std::uint8_t* slot, FatLongName* name) {
 }
 
 bool FatLongNameBelongsTo(const FatLongName& name, const std::uint8_t* short_entry) {
-    return name.part_count != 0 && !name.broken && name.expected_part == 0 &&
-           name.checksum == FatShortNameChecksum(short_entry);
+    return FatLongNameIsWhole(name) && name.checksum == FatShortNameChecksum(short_entry);
 }
 
 std::uint32_t FatLongNameLength(const FatLongName& name) {

@@ -22,8 +22,22 @@ struct FatLongName {
 };
 
 void FatClearLongName(FatLongName* name);
+// Starts a new collection without clearing the units: the parts of a whole
+// name fill every unit its length covers. For the per-slot path of scans,
+// on a name that FatClearLongName cleared once.
+inline void FatRestartLongName(FatLongName* name) {
+    name->part_count = 0;
+    name->expected_part = 0;
+    name->checksum = 0;
+    name->broken = 0;
+}
 // Adds one long-name part (a slot of class kLongNamePart).
 void FatCollectLongName(const std::uint8_t* slot, FatLongName* name);
+// Whether the collected parts form a whole name: every part from the one
+// with the last-part flag down to part 1, in order, with one checksum.
+inline bool FatLongNameIsWhole(const FatLongName& name) {
+    return name.part_count != 0 && !name.broken && name.expected_part == 0;
+}
 // Whether the collected parts form a whole name for the short entry.
 bool FatLongNameBelongsTo(const FatLongName& name, const std::uint8_t* short_entry);
 // Length in UTF-16 units (up to the first 0x0000 or 0xFFFF).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fat/boot_sector.h"
+#include "fat/dir_cache.h"
 #include "fat/fat_table.h"
 #include "fat/file.h"
 
@@ -20,6 +21,7 @@ constexpr std::uint8_t kFat32ActiveFatMask = 0x0F;
 void ResetVolumeCaches(FatVolume& volume) {
     volume.sector_buffer_tag = kFatNoSector;
     FatResetCache(volume);
+    FatDirCacheReset();
     volume.fsinfo_state = 0;
     volume.damage_count = 0;
 }

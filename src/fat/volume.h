@@ -51,6 +51,10 @@ struct FatVolume {
     std::uint8_t mirrored_fats;        // 1: every FAT copy carries each change
     std::uint32_t lowest_free_hint;    // no free cluster lies in [2, hint)
     std::uint32_t damage_count;        // damage noticed on disk since the mount
+    // Goes up with every change the engine makes to the FAT or to a
+    // directory, and at every mount: what was learnt from a scan holds
+    // while it stays the same.
+    std::uint64_t change_count;
 };
 
 // Mount codes.
