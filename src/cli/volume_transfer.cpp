@@ -19,6 +19,13 @@ namespace {
 // A multiple of every cluster size, so whole clusters pass straight through.
 constexpr std::size_t kChunkBytes = 1u << 20;
 
+// One buffer serves every file of a run: a folder of thousands of small
+// files must not pay for a fresh megabyte each.
+std::vector<std::uint8_t>& TransferBuffer() {
+    static std::vector<std::uint8_t> buffer(kChunkBytes);
+    return buffer;
+}
+
 struct CloseFile {
     void operator()(FatFile* file) const { FatCloseFile(file); }
 };
@@ -62,7 +69,7 @@ bool ExportFile(const std::string& source, const fs::path& target) {
         CliFail("cannot create " + target.string());
         return false;
     }
-    std::vector<std::uint8_t> buffer(kChunkBytes);
+    std::vector<std::uint8_t>& buffer = TransferBuffer();
     std::uint64_t remaining = file->size;
     while (remaining > 0) {
         const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
@@ -105,7 +112,7 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
         CliFail("cannot create " + target + " on the volume (full, or the name is not allowed)");
         return false;
     }
-    std::vector<std::uint8_t> buffer(kChunkBytes);
+    std::vector<std::uint8_t>& buffer = TransferBuffer();
     bool written = true;
     while (in) {
         in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
