@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 
@@ -158,5 +159,11 @@ int RunCli(int argc, char** argv) {
         else
             context.args.emplace_back(argv[j]);
     }
-    return command->run(context);
+    // Nothing below throws on purpose; whatever escapes (memory, a broken
+    // stream) still ends as one clear message and a failure status.
+    try {
+        return command->run(context);
+    } catch (const std::exception& error) {
+        return CliFail(std::string(command->name) + " failed: " + error.what());
+    }
 }

@@ -181,7 +181,8 @@ int RunGet(CliContext& context) {
     const std::string source = NormalVolumePath(context.args[0]);
     fs::path target = context.args[1];
     if (!CliMountVolume(context)) return kExitFailed;
-    if (fs::is_directory(target)) target /= VolumeBaseName(source);
+    std::error_code error;
+    if (fs::is_directory(target, error)) target /= VolumeBaseName(source);
     return ExportFile(source, target) ? kExitOk : kExitFailed;
 }
 
