@@ -5,6 +5,7 @@
 
 #include "fat/boot_sector.h"
 #include "fat/dir_cache.h"
+#include "fat/dir_index.h"
 #include "fat/fat_table.h"
 #include "fat/name_match.h"
 
@@ -73,11 +74,10 @@ struct TailsInUse {
     bool plain = false;
     std::bitset<kFatMaxTail + 1> tails;
 
+    // A base that already ends in "~digits" is its own first tail: both
+    // marks are kept, or the tail chosen could repeat the plain name.
     void Feed(const std::uint8_t* entry) {
-        if (std::memcmp(entry, base, kFatShortNameSize) == 0) {
-            plain = true;
-            return;
-        }
+        if (std::memcmp(entry, base, kFatShortNameSize) == 0) plain = true;
         const std::uint32_t number = TailNumber(entry);
         std::uint8_t candidate[kFatShortNameSize];
         if (number && FatAddNumericTail(number, base, candidate) &&
@@ -170,6 +170,20 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
     return true;
 }
 
+// One directory sector through the directory cache. A failed write always
+// makes the index forget what it holds there (FatDropSectorBuffer).
+bool WriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, bool keeps_index) {
+    if (!keeps_index) FatDirIndexNoteWrite(volume, sector, 1);
+    ++volume.change_count;
+    if (!volume.write || !volume.write(sector, data, 1)) {
+        // What the medium holds there is unknown now.
+        FatDropSectorBuffer(volume, sector, 1);
+        return false;
+    }
+    FatDirCacheStore(volume, sector, data, 1);
+    return true;
+}
+
 void ResetPlan(FatCreatePlan* plan) { std::memset(plan, 0, sizeof *plan); }
 
 // Slots an entry set for the name takes, or 0 for a name no entry may get.
@@ -230,6 +244,10 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
     ResetPlan(plan);
     plan->slots_needed = SlotsForNewName(name);
     if (plan->slots_needed == 0) return 0;
+    if (FatDirIndexPlan(volume, start, name, plan)) {
+        g_last_plan.Remember(volume, start, name, *plan);
+        return 1;
+    }
 
     TailsInUse tails;
     FatMakeShortName(name, tails.base);
@@ -258,6 +276,9 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
     plan->last_cluster = scan.LastCluster();
     plan->sector_count = scan.SectorCount();
     g_last_plan.Remember(volume, start, name, *plan);
+    // A free name is mostly followed by its creation, and often by more
+    // names for the same directory: the next ones need no pass.
+    if (!FatDirIndexCovers(volume, start)) FatDirIndexBuild(volume, start);
     return 1;
 }
 
@@ -316,14 +337,7 @@ int FatReadDirSector(FatVolume& volume, std::uint32_t sector_index, std::uint32_
 }
 
 int FatWriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data) {
-    ++volume.change_count;
-    if (!volume.write || !volume.write(sector, data, 1)) {
-        // What the medium holds there is unknown now.
-        FatDropSectorBuffer(volume, sector, 1);
-        return 0;
-    }
-    FatDirCacheStore(volume, sector, data, 1);
-    return 1;
+    return WriteDirSector(volume, sector, data, false) ? 1 : 0;
 }
 
 FatDirScanner::FatDirScanner(FatVolume& volume, std::uint32_t start, FatSlotRef from)
@@ -364,7 +378,8 @@ bool FatDirScanner::Fetch(std::uint32_t sector_index, std::uint32_t sector) {
 bool FatDirScanner::WritePending() {
     if (!dirty_) return true;
     dirty_ = false;
-    if (volume_.sector_buffer_tag != absolute_ || !FatWriteDirSector(volume_, absolute_, volume_.sector_buffer)) {
+    if (volume_.sector_buffer_tag != absolute_ ||
+        !WriteDirSector(volume_, absolute_, volume_.sector_buffer, keeps_index_)) {
         volume_.sector_buffer_tag = kFatNoSector;
         status_ = FatDirStatus::kFailed;
         return false;
@@ -535,22 +550,33 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
     if (!volume.write || unit_count <= 0) return 0;
     const std::uint32_t parts = FatLongNamePartCount(static_cast<std::uint32_t>(unit_count));
     if (parts + 1 != plan.slots_needed) return 0;
+    const bool index_follows = FatDirIndexFollows(volume, start, plan);
     FatSlotRef run_start;
     if (!ClaimRun(volume, start, plan, &run_start)) return 0;
 
     const std::uint8_t checksum = FatShortNameChecksum(short_entry);
+    FatLongName written_name;
+    FatClearLongName(&written_name);
     FatDirScanner scan(volume, start, run_start);
+    if (index_follows) scan.EditsKeepIndex();
+    auto fail = [&] {
+        if (index_follows) FatDirIndexForget();
+        return 0;
+    };
     for (std::uint32_t part = parts; part >= 1; --part) {
-        if (!scan.Next()) return 0;
+        if (!scan.Next()) return fail();
         FatWriteLongNamePart(scan.Entry(), units, static_cast<std::uint32_t>(unit_count), part, checksum);
+        FatCollectLongName(scan.Entry(), &written_name);
         scan.MarkDirty();
     }
-    if (!scan.Next()) return 0;
+    if (!scan.Next()) return fail();
     std::memcpy(scan.Entry(), short_entry, kFatEntrySize);
     scan.MarkDirty();
     if (written_at) *written_at = scan.Where();
     if (long_name_at) *long_name_at = run_start;
-    return scan.Finish() ? 1 : 0;
+    if (!scan.Finish()) return fail();
+    if (index_follows) FatDirIndexNoteCreate(written_name, short_entry, plan);
+    return 1;
 }
 
 int FatWriteNewEntries(FatVolume& volume, std::uint32_t start, const char* long_name,
@@ -589,6 +615,7 @@ int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where
                         std::uint32_t size, std::uint32_t first_cluster) {
     if (!volume.write) return 0;
     auto store = [&](FatDirScanner& scan) {
+        scan.EditsKeepIndex();
         std::uint8_t* entry = scan.Entry();
         FatStore32(entry + kSize, size);
         FatSetEntryFirstCluster(entry, first_cluster);
@@ -606,6 +633,7 @@ int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where
 
 int FatSetEntrySize(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name, std::uint32_t size) {
     return EditFirstVisibleWithShortName(volume, start, short_name, [&](FatDirScanner& scan) {
+        scan.EditsKeepIndex();
         FatStore32(scan.Entry() + kSize, size);
         scan.MarkDirty();
         return scan.Finish() ? 1 : 0;
@@ -634,6 +662,7 @@ int FatZeroCluster(FatVolume& volume, std::uint32_t cluster) {
 
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
     ++volume.change_count;
+    FatDirIndexNoteWrite(volume, first_sector, count);
     FatDirCacheDrop(first_sector, count);
     if (volume.sector_buffer_tag != kFatNoSector && volume.sector_buffer_tag >= first_sector &&
         volume.sector_buffer_tag - first_sector < count)

@@ -66,6 +66,10 @@ public:
         dirty_ = true;
         ++volume_.change_count;
     }
+    // The edits of this scan leave every name, short name and free slot as
+    // it was (sizes, clusters), or are recorded in the directory index by
+    // the caller: their writes do not make the index forget the directory.
+    void EditsKeepIndex() { keeps_index_ = true; }
     // Writes a pending edit: true when nothing failed.
     bool Finish();
     // Why the scan ended: kEnd for the clean end of the directory.
@@ -88,6 +92,7 @@ private:
     std::uint32_t sector_count_ = 0;
     bool started_ = false;
     bool dirty_ = false;
+    bool keeps_index_ = false;
     FatDirStatus status_ = FatDirStatus::kOk;
     FatSlotClass class_ = FatSlotClass::kSkipped;
     FatLongName long_name_;

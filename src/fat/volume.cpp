@@ -5,6 +5,7 @@
 
 #include "fat/boot_sector.h"
 #include "fat/dir_cache.h"
+#include "fat/dir_index.h"
 #include "fat/fat_table.h"
 #include "fat/file.h"
 
@@ -22,6 +23,7 @@ void ResetVolumeCaches(FatVolume& volume) {
     volume.sector_buffer_tag = kFatNoSector;
     FatResetCache(volume);
     FatDirCacheReset();
+    FatDirIndexReset();
     volume.fsinfo_state = 0;
     volume.damage_count = 0;
 }

@@ -1,0 +1,358 @@
+#include "fat/dir_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "fat/dir_entry.h"
+#include "fat/fat_table.h"
+#include "fat/long_name.h"
+
+using namespace fatentry;
+
+namespace {
+
+// Fixed storage: two open-addressing tables kept at most half full.
+constexpr std::uint32_t kTableBits = 15;
+constexpr std::uint32_t kTableSize = 1u << kTableBits;
+constexpr std::uint32_t kMaxTableEntries = kTableSize / 2;
+constexpr std::uint64_t kFnvOffset = 0xCBF29CE484222325ull;
+constexpr std::uint64_t kFnvPrime = 0x100000001B3ull;
+// Fed between the base and the extension, or instead of an extension: a
+// byte no name holds, so "a.b" and "ab" give different keys.
+constexpr std::uint8_t kExtensionMark = 0x00;
+constexpr std::uint8_t kNoExtensionMark = 0xFF;
+constexpr std::uint64_t kEmptyKey = 0;
+
+struct KeySlot {
+    std::uint64_t key;
+    std::uint32_t generation;  // the slot is in use when it equals the index's
+};
+
+struct ShortNameSlot {
+    std::uint8_t name[kFatShortNameSize];
+    std::uint32_t generation;
+};
+
+// The state the free-slot search of a pass ends in, for every number of
+// slots at once. A run of free slots completes at a free slot that is not
+// a long-name part; the search takes the first run that completes with
+// enough slots. Runs before the last one are only known by the longest
+// completion in them: a plan that would land there is left to a pass.
+struct TailRun {
+    std::uint32_t length = 0;
+    FatSlotRef start{0, 0};
+    std::uint32_t current_best = 0;  // the longest completion in the last run
+    std::uint32_t closed_best = 0;   // ... in every run before it
+    bool pure = true;                // the last run holds no long-name part
+
+    void Feed(const std::uint8_t* entry, FatSlotRef at) {
+        const bool long_name_part = (entry[kAttribute] & kLongNameMask) == kLongNameMask;
+        if (!long_name_part && !FatIsUnusedSlot(entry)) {
+            closed_best = std::max(closed_best, current_best);
+            current_best = 0;
+            length = 0;
+            pure = true;
+            return;
+        }
+        if (length == 0) start = at;
+        ++length;
+        if (long_name_part) {
+            pure = false;
+        } else {
+            current_best = length;
+        }
+    }
+
+    // An entry set of `count` slots went to the start of a pure last run:
+    // the rest of that run is the new last run, as a pass would find it.
+    void Consume(std::uint32_t count) {
+        length -= count;
+        current_best = length;
+        if (length == 0) return;
+        const std::uint32_t linear = start.sector_index * kFatSlotsPerSector + start.slot + count;
+        start = FatSlotRef{linear / kFatSlotsPerSector, linear % kFatSlotsPerSector};
+    }
+};
+
+struct Index {
+    bool valid = false;
+    const FatVolume* volume = nullptr;
+    MediaReadFn read = nullptr;
+    std::uint32_t start = 0;
+    bool fixed_root = false;
+    std::uint32_t clusters[kFatMaxDirSectors];
+    std::uint32_t cluster_count = 0;
+    std::uint32_t last_cluster = 0;
+    std::uint32_t sector_count = 0;
+    std::uint64_t verified_change_count = 0;
+    TailRun run;
+    std::uint32_t generation = 0;
+    std::uint32_t key_count = 0;
+    std::uint32_t short_name_count = 0;
+    KeySlot keys[kTableSize];
+    ShortNameSlot short_names[kTableSize];
+};
+Index g_index;
+
+void Forget() { g_index.valid = false; }
+
+// A fresh generation empties both tables without touching them.
+void StartTables() {
+    if (++g_index.generation == 0) {
+        std::memset(g_index.keys, 0, sizeof g_index.keys);
+        std::memset(g_index.short_names, 0, sizeof g_index.short_names);
+        g_index.generation = 1;
+    }
+    g_index.key_count = 0;
+    g_index.short_name_count = 0;
+}
+
+std::uint32_t SlotOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> (64 - kTableBits)); }
+std::uint32_t NextSlot(std::uint32_t slot) { return (slot + 1) & (kTableSize - 1); }
+
+std::uint64_t Mix(std::uint64_t hash, std::uint8_t byte) { return (hash ^ byte) * kFnvPrime; }
+
+std::uint8_t FoldByte(char c) {
+    return static_cast<std::uint8_t>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+}
+
+std::size_t TrimmedLength(const char* text, std::size_t length) {
+    while (length && text[length - 1] == ' ') --length;
+    return length;
+}
+
+// Names that FatNamesMatch finds equal get the same key: both parts of the
+// name around its last dot, trailing spaces dropped, ASCII letters folded.
+std::uint64_t NameKey(const char* name) {
+    const char* dot = std::strrchr(name, '.');
+    const std::size_t base_length = TrimmedLength(name, dot ? static_cast<std::size_t>(dot - name) : std::strlen(name));
+    std::uint64_t hash = kFnvOffset;
+    for (std::size_t i = 0; i < base_length; ++i) hash = Mix(hash, FoldByte(name[i]));
+    if (dot) {
+        hash = Mix(hash, kExtensionMark);
+        const std::size_t extension_length = TrimmedLength(dot + 1, std::strlen(dot + 1));
+        for (std::size_t i = 0; i < extension_length; ++i) hash = Mix(hash, FoldByte(dot[1 + i]));
+    } else {
+        hash = Mix(hash, kNoExtensionMark);
+    }
+    return hash == kEmptyKey ? 1 : hash;
+}
+
+std::uint64_t ShortNameHash(const std::uint8_t* short_name) {
+    std::uint64_t hash = kFnvOffset;
+    for (std::size_t i = 0; i < kFatShortNameSize; ++i) hash = Mix(hash, short_name[i]);
+    return hash;
+}
+
+bool HasKey(std::uint64_t key) {
+    for (std::uint32_t slot = SlotOf(key);; slot = NextSlot(slot)) {
+        const KeySlot& entry = g_index.keys[slot];
+        if (entry.generation != g_index.generation) return false;
+        if (entry.key == key) return true;
+    }
+}
+
+bool AddKey(std::uint64_t key) {
+    std::uint32_t slot = SlotOf(key);
+    for (; g_index.keys[slot].generation == g_index.generation; slot = NextSlot(slot))
+        if (g_index.keys[slot].key == key) return true;
+    if (g_index.key_count == kMaxTableEntries) return false;
+    g_index.keys[slot] = KeySlot{key, g_index.generation};
+    ++g_index.key_count;
+    return true;
+}
+
+bool AddNameKey(const char* name) { return AddKey(NameKey(name)); }
+
+bool ShortNameInUse(const std::uint8_t* short_name) {
+    for (std::uint32_t slot = SlotOf(ShortNameHash(short_name));; slot = NextSlot(slot)) {
+        const ShortNameSlot& entry = g_index.short_names[slot];
+        if (entry.generation != g_index.generation) return false;
+        if (std::memcmp(entry.name, short_name, kFatShortNameSize) == 0) return true;
+    }
+}
+
+bool AddShortName(const std::uint8_t* short_name) {
+    std::uint32_t slot = SlotOf(ShortNameHash(short_name));
+    for (; g_index.short_names[slot].generation == g_index.generation; slot = NextSlot(slot))
+        if (std::memcmp(g_index.short_names[slot].name, short_name, kFatShortNameSize) == 0) return true;
+    if (g_index.short_name_count == kMaxTableEntries) return false;
+    ShortNameSlot& entry = g_index.short_names[slot];
+    std::memcpy(entry.name, short_name, kFatShortNameSize);
+    entry.generation = g_index.generation;
+    ++g_index.short_name_count;
+    return true;
+}
+
+// The keys a visible entry answers to: its 8.3 form, and the long name in
+// front whether or not it belongs (a superset costs a pass now and then,
+// never a wrong answer).
+bool AddEntryKeys(const FatLongName* long_name, const std::uint8_t* entry) {
+    char dot_form[kFatDotFormSize];
+    FatShortNameDotForm(entry, dot_form);
+    if (!AddNameKey(dot_form)) return false;
+    if (!long_name || !FatLongNameIsWhole(*long_name)) return true;
+    char text[kFatNameBufferSize];
+    FatLongNameToUtf8(*long_name, text, sizeof text);
+    return AddNameKey(text);
+}
+
+// The short name a pass would choose: the plain one when no entry carries
+// it, else the one with the lowest numeric tail no entry carries.
+bool ChooseShortName(const std::uint8_t* base, std::uint8_t* out) {
+    if (!ShortNameInUse(base)) {
+        std::memcpy(out, base, kFatShortNameSize);
+        return true;
+    }
+    for (std::uint32_t number = 1; number <= kFatMaxTail; ++number) {
+        std::uint8_t candidate[kFatShortNameSize];
+        if (FatAddNumericTail(number, base, candidate) != 1) return false;
+        if (!ShortNameInUse(candidate)) {
+            std::memcpy(out, candidate, kFatShortNameSize);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
+
+std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
+    return start == 0 && volume.is_fat32 ? volume.root_cluster : start;
+}
+
+// The clusters the pass walked, and that the chain really ends after them
+// (a pass stops at the largest directory size even when the chain goes on).
+bool RecordChain(FatVolume& volume, std::uint32_t sector_count, std::uint32_t last_cluster) {
+    g_index.cluster_count = 0;
+    if (g_index.fixed_root) return true;
+    const std::uint32_t count = sector_count / volume.sectors_per_cluster;
+    if (count == 0 || count > kFatMaxDirSectors || sector_count % volume.sectors_per_cluster != 0) return false;
+    g_index.clusters[0] = g_index.start;
+    for (std::uint32_t i = 1; i < count; ++i) {
+        const std::uint32_t next = FatNextCluster(volume, g_index.clusters[i - 1]);
+        if (!FatIsDataCluster(volume, next)) return false;
+        g_index.clusters[i] = next;
+    }
+    if (g_index.clusters[count - 1] != last_cluster) return false;
+    if (FatNextCluster(volume, last_cluster) != kFatEndOfChain) return false;
+    g_index.cluster_count = count;
+    return true;
+}
+
+bool ChainUnchanged(FatVolume& volume) {
+    for (std::uint32_t i = 1; i < g_index.cluster_count; ++i)
+        if (FatNextCluster(volume, g_index.clusters[i - 1]) != g_index.clusters[i]) return false;
+    return g_index.cluster_count == 0 ||
+           FatNextCluster(volume, g_index.clusters[g_index.cluster_count - 1]) == kFatEndOfChain;
+}
+
+bool Overlaps(std::uint32_t first, std::uint32_t count, std::uint32_t other_first, std::uint32_t other_count) {
+    return std::uint64_t{first} < std::uint64_t{other_first} + other_count &&
+           std::uint64_t{other_first} < std::uint64_t{first} + count;
+}
+
+bool CoversSectors(const FatVolume& volume, std::uint32_t first, std::uint32_t count) {
+    if (g_index.fixed_root)
+        return Overlaps(first, count, volume.volume_start + volume.root_dir_offset, volume.root_dir_sectors);
+    for (std::uint32_t i = 0; i < g_index.cluster_count; ++i)
+        if (Overlaps(first, count, FatClusterToSector(volume, g_index.clusters[i]), volume.sectors_per_cluster))
+            return true;
+    return false;
+}
+
+bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
+    return a.sector_index == b.sector_index && a.slot == b.slot;
+}
+
+}  // namespace
+
+void FatDirIndexReset() { Forget(); }
+
+bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
+    Forget();
+    StartTables();
+    g_index.run = TailRun{};
+    const std::uint32_t damage_before = volume.damage_count;
+    FatDirScanner scan(volume, start);
+    while (scan.Next()) {
+        const std::uint8_t* entry = scan.Entry();
+        g_index.run.Feed(entry, scan.Where());
+        if (FatIsUsedShortEntry(entry) && !AddShortName(entry)) return false;
+        if (scan.Class() == FatSlotClass::kVisible && !FatIsDotEntry(entry) &&
+            !AddEntryKeys(scan.HasWholeLongName() ? &scan.LongName() : nullptr, entry))
+            return false;
+    }
+    if (scan.Status() != FatDirStatus::kEnd) return false;
+    g_index.volume = &volume;
+    g_index.read = volume.read;
+    g_index.start = ChainStart(volume, start);
+    g_index.fixed_root = IsFixedRoot(volume, start);
+    g_index.sector_count = scan.SectorCount();
+    g_index.last_cluster = scan.LastCluster();
+    if (!RecordChain(volume, g_index.sector_count, g_index.last_cluster)) return false;
+    // Damage seen on the way is reported by every pass; only a pass finds it.
+    if (volume.damage_count != damage_before) return false;
+    g_index.verified_change_count = volume.change_count;
+    g_index.valid = true;
+    return true;
+}
+
+bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) {
+    if (!g_index.valid || g_index.volume != &volume || g_index.read != volume.read ||
+        g_index.start != ChainStart(volume, start) || g_index.fixed_root != IsFixedRoot(volume, start))
+        return false;
+    // Every change to the FAT moves the change count; the chain is looked
+    // at again only then.
+    if (g_index.verified_change_count == volume.change_count) return true;
+    const std::uint32_t damage_before = volume.damage_count;
+    if (!ChainUnchanged(volume) || volume.damage_count != damage_before) {
+        Forget();
+        return false;
+    }
+    g_index.verified_change_count = volume.change_count;
+    return true;
+}
+
+bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan) {
+    if (!name || !FatDirIndexCovers(volume, start) || HasKey(NameKey(name))) return false;
+    const std::uint32_t needed = plan->slots_needed;
+    const TailRun& run = g_index.run;
+    if (needed == 0 || run.closed_best >= needed) return false;
+    std::uint8_t base[kFatShortNameSize];
+    FatMakeShortName(name, base);
+    plan->name_taken = false;
+    plan->short_name_found = ChooseShortName(base, plan->short_name);
+    plan->run_found = run.current_best >= needed;
+    plan->run_start = run.start;
+    plan->open_run_length = plan->run_found ? 0 : run.length;
+    plan->open_run_start = run.start;
+    plan->clean_end = true;
+    plan->last_cluster = g_index.last_cluster;
+    plan->sector_count = g_index.sector_count;
+    return true;
+}
+
+bool FatDirIndexFollows(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
+    const TailRun& run = g_index.run;
+    return plan.run_found && FatDirIndexCovers(volume, start) && run.pure && run.closed_best < plan.slots_needed &&
+           run.current_best >= plan.slots_needed && SameSlot(plan.run_start, run.start);
+}
+
+void FatDirIndexNoteCreate(const FatLongName& long_name, const std::uint8_t* short_entry,
+                           const FatCreatePlan& plan) {
+    if (!g_index.valid) return;
+    if (!AddShortName(short_entry) || !AddEntryKeys(&long_name, short_entry)) {
+        Forget();
+        return;
+    }
+    g_index.run.Consume(plan.slots_needed);
+}
+
+void FatDirIndexForget() { Forget(); }
+
+void FatDirIndexNoteWrite(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
+    if (!g_index.valid) return;
+    if (g_index.volume != &volume || g_index.read != volume.read || CoversSectors(volume, first_sector, count))
+        Forget();
+}
