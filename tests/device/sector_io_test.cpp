@@ -176,3 +176,32 @@ TEST_F(SectorIoTest, PositionsBeyondFourGiBDoNotWrap) {
 }
 
 }  // namespace
+
+namespace {
+
+// Images stay open between transfers; one made anew at the same path must be
+// the one read and written afterwards, never the replaced file.
+TEST(ImageHandles, AnImageMadeAnewAtTheSamePathIsOpenedAnew) {
+    const std::string image = ScratchDir() + "/disk.img";
+    MakeEmptyImage(image, 4 * 512);
+    auto simulated = std::make_unique<platform::SimulatedPlatform>();
+    simulated->MapPhysicalDrive(5, image);
+    auto previous = platform::InstallPlatform(std::move(simulated));
+
+    std::vector<std::uint8_t> first(512, 0x11), second(512, 0x22), back(512);
+    ASSERT_EQ(WritePhysicalSector(1, 5, first.data()), 1);
+    ASSERT_EQ(ReadPhysicalSectors(1, 1, 5, back.data()), 1);
+    EXPECT_EQ(back, first);
+
+    MakeEmptyImage(image, 4 * 512);  // removed and created again: a new file
+    ASSERT_EQ(ReadPhysicalSectors(1, 1, 5, back.data()), 1);
+    EXPECT_EQ(back, std::vector<std::uint8_t>(512, 0));
+    ASSERT_EQ(WritePhysicalSector(1, 5, second.data()), 1);
+    EXPECT_EQ(ReadSector(image, 1), second);
+
+    std::filesystem::remove(image);
+    EXPECT_EQ(ReadPhysicalSectors(1, 1, 5, back.data()), 0);
+    platform::InstallPlatform(std::move(previous));
+}
+
+}  // namespace

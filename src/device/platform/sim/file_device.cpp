@@ -11,10 +11,19 @@
 namespace platform {
 namespace {
 
+// An open descriptor; closed when the last device using it is gone.
+struct OpenDescriptor {
+    explicit OpenDescriptor(int descriptor) : fd(descriptor) {}
+    ~OpenDescriptor() { ::close(fd); }
+    OpenDescriptor(const OpenDescriptor&) = delete;
+    OpenDescriptor& operator=(const OpenDescriptor&) = delete;
+    int fd;
+};
+
 class FileDevice : public Device {
 public:
-    explicit FileDevice(int fd) : fd_(fd) {}
-    ~FileDevice() override { ::close(fd_); }
+    explicit FileDevice(std::shared_ptr<OpenDescriptor> descriptor)
+        : descriptor_(std::move(descriptor)), fd_(descriptor_->fd) {}
 
     bool Seek(std::uint64_t byte_position) override {
         if (byte_position > static_cast<std::uint64_t>(INT64_MAX)) return false;
@@ -59,6 +68,7 @@ private:
         return done;
     }
 
+    std::shared_ptr<OpenDescriptor> descriptor_;
     int fd_;
     std::uint64_t position_ = 0;
 };
@@ -72,13 +82,43 @@ std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags) {
         ::close(fd);
         return nullptr;
     }
-    return std::make_unique<FileDevice>(fd);
+    return std::make_unique<FileDevice>(std::make_shared<OpenDescriptor>(fd));
 }
+
+int AccessFlags(DeviceAccess access) { return access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY; }
 
 }  // namespace
 
+struct ImageHandleCache::Entry {
+    std::shared_ptr<OpenDescriptor> descriptor;
+    dev_t device;
+    ino_t inode;
+};
+
+ImageHandleCache::ImageHandleCache() = default;
+ImageHandleCache::~ImageHandleCache() = default;
+
+std::unique_ptr<Device> ImageHandleCache::Open(const std::string& path, DeviceAccess access) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode)) return nullptr;
+    const auto key = std::make_pair(path, access == DeviceAccess::ReadWrite);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto& entry = entries_[key];
+    if (!entry || entry->device != status.st_dev || entry->inode != status.st_ino) {
+        const int fd = ::open(path.c_str(), AccessFlags(access) | O_CLOEXEC);
+        struct stat opened {};
+        if (fd < 0 || ::fstat(fd, &opened) != 0) {
+            if (fd >= 0) ::close(fd);
+            entries_.erase(key);
+            return nullptr;
+        }
+        entry = std::make_shared<Entry>(Entry{std::make_shared<OpenDescriptor>(fd), opened.st_dev, opened.st_ino});
+    }
+    return std::make_unique<FileDevice>(entry->descriptor);
+}
+
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access) {
-    return OpenWithFlags(path, access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY);
+    return OpenWithFlags(path, AccessFlags(access));
 }
 
 std::unique_ptr<Device> CreateFileDevice(const std::string& path) {

@@ -113,7 +113,7 @@ const SimulatedInterface* SimulatedPlatform::InterfaceOfPath(const std::string& 
 }
 
 std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, DeviceAccess access) {
-    if (auto it = images_.find(name); it != images_.end()) return OpenFileDevice(it->second, access);
+    if (auto it = images_.find(name); it != images_.end()) return image_handles_.Open(it->second, access);
     if (const SimulatedDrive* drive = DriveOfVolumeName(name)) {
         // Queries need only the volume; the eject opens it for reading.
         const bool opens = drive->opens && (access == DeviceAccess::Query || !drive->eject.open_fails);

@@ -47,6 +47,24 @@ struct SimulatedInterface {
     std::string parent;
 };
 
+// Image files that stay open between transfers. The engine opens its device
+// for every run of sectors; reopening an image each time cost more than the
+// transfers themselves. A cached handle is used only while the path still
+// names the same file, so an image made anew at the same path is opened anew.
+class ImageHandleCache {
+public:
+    ImageHandleCache();
+    ~ImageHandleCache();
+    ImageHandleCache(const ImageHandleCache&) = delete;
+    ImageHandleCache& operator=(const ImageHandleCache&) = delete;
+    std::unique_ptr<Device> Open(const std::string& path, DeviceAccess access);
+
+private:
+    struct Entry;
+    std::mutex mutex_;
+    std::map<std::pair<std::string, bool>, std::shared_ptr<Entry>> entries_;
+};
+
 class SimulatedPlatform : public Platform {
 public:
     // Loads a camera manifest; null with a message naming the file and the
@@ -93,6 +111,7 @@ private:
     const SimulatedInterface* InterfaceOfPath(const std::string& path) const;
 
     std::map<std::string, std::string> images_;  // device name -> image file
+    ImageHandleCache image_handles_;
     std::set<int> physical_drives_;
     std::map<char, SimulatedDrive> drives_;
     std::vector<SimulatedInterface> interfaces_;
@@ -108,6 +127,7 @@ private:
 
 // Opens a regular file or block device as a Device; null when it does not open.
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
+
 // Creates (or truncates) a regular file and opens it for reading and writing.
 std::unique_ptr<Device> CreateFileDevice(const std::string& path);
 
