@@ -88,7 +88,7 @@ bool CliMountVolume(const CliContext& context) {
     return true;
 }
 
-bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionSpec>& specs,
+bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionRule>& rules,
                             std::vector<std::pair<std::string, std::string>>& found) {
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < context.args.size(); ++i) {
@@ -101,14 +101,14 @@ bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionSpec
             rest.push_back(arg);
             continue;
         }
-        const CliOptionSpec* spec = nullptr;
-        for (const auto& s : specs)
-            if (arg == s.name) spec = &s;
-        if (!spec) {
+        const CliOptionRule* rule = nullptr;
+        for (const auto& s : rules)
+            if (arg == s.name) rule = &s;
+        if (!rule) {
             CliUsage("unknown option " + arg);
             return false;
         }
-        if (spec->takes_value) {
+        if (rule->takes_value) {
             if (i + 1 >= context.args.size()) {
                 CliUsage("option " + arg + " needs a value");
                 return false;

@@ -48,11 +48,11 @@ bool CliMountVolume(const CliContext& context);
 
 // Splits "--name value" options of a command out of its arguments. Returns
 // false (usage error printed) for an unknown option or a missing value.
-struct CliOptionSpec {
+struct CliOptionRule {
     const char* name;
     bool takes_value;
 };
-bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionSpec>& specs,
+bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionRule>& rules,
                             std::vector<std::pair<std::string, std::string>>& found);
 
 // The command tables of each group.
