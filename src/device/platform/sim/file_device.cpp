@@ -73,16 +73,20 @@ private:
     std::uint64_t position_ = 0;
 };
 
-std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags) {
+// Opens a file or disk; a folder opens for reading on POSIX, but it is no
+// file or disk, so it is refused. *status describes what was opened.
+std::shared_ptr<OpenDescriptor> OpenDescriptorOf(const std::string& path, int flags, struct stat* status) {
     const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) return nullptr;
-    // A folder opens for reading on POSIX, but it is no file or disk.
+    auto descriptor = std::make_shared<OpenDescriptor>(fd);
+    if (::fstat(fd, status) != 0 || S_ISDIR(status->st_mode)) return nullptr;
+    return descriptor;
+}
+
+std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags) {
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileDevice>(std::make_shared<OpenDescriptor>(fd));
+    auto descriptor = OpenDescriptorOf(path, flags, &status);
+    return descriptor ? std::make_unique<FileDevice>(std::move(descriptor)) : nullptr;
 }
 
 int AccessFlags(DeviceAccess access) { return access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY; }
@@ -105,14 +109,13 @@ std::unique_ptr<Device> ImageHandleCache::Open(const std::string& path, DeviceAc
     std::lock_guard<std::mutex> lock(mutex_);
     auto& entry = entries_[key];
     if (!entry || entry->device != status.st_dev || entry->inode != status.st_ino) {
-        const int fd = ::open(path.c_str(), AccessFlags(access) | O_CLOEXEC);
         struct stat opened {};
-        if (fd < 0 || ::fstat(fd, &opened) != 0) {
-            if (fd >= 0) ::close(fd);
+        auto descriptor = OpenDescriptorOf(path, AccessFlags(access), &opened);
+        if (!descriptor) {
             entries_.erase(key);
             return nullptr;
         }
-        entry = std::make_shared<Entry>(Entry{std::make_shared<OpenDescriptor>(fd), opened.st_dev, opened.st_ino});
+        entry = std::make_shared<Entry>(Entry{std::move(descriptor), opened.st_dev, opened.st_ino});
     }
     return std::make_unique<FileDevice>(entry->descriptor);
 }
