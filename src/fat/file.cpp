@@ -451,6 +451,23 @@ FatFile* FatOpenWriteStamped(const char* path, const char* stamp) {
     return OpenWithFlags(FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp);
 }
 
+namespace {
+
+// Where the next piece of a read or write stands: whole sectors go straight
+// between the caller and the medium, anything else through the sector buffer.
+struct FileStep {
+    std::uint32_t remaining;
+    std::uint32_t sector_index;
+    std::uint32_t offset;
+    bool WholeSectors() const { return offset == 0 && remaining >= kSectorSize; }
+};
+
+FileStep NextStep(const FatFile& file, std::uint32_t remaining) {
+    return {remaining, file.position / kSectorSize, file.position % kSectorSize};
+}
+
+}  // namespace
+
 int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
     FatOperationScope scope;
     if (!file || !buffer || !IsOpenRecord(file) || !(file->flags & FAT_OPEN_READ)) return -1;
@@ -461,11 +478,10 @@ int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
     length = std::min<std::uint32_t>(length, 0x7FFFFFFF);
     std::uint32_t done = 0;
     while (done < length) {
-        const std::uint32_t remaining = length - done;
-        const std::uint32_t sector_index = file->position / kSectorSize;
-        const std::uint32_t offset = file->position % kSectorSize;
+        const FileStep step = NextStep(*file, length - done);
+        const std::uint32_t remaining = step.remaining, sector_index = step.sector_index, offset = step.offset;
         std::uint32_t moved;
-        if (offset == 0 && remaining >= kSectorSize) {
+        if (step.WholeSectors()) {
             if (!WriteBackBuffer(file)) break;
             moved = FatReadFileSectors(file, sector_index, buffer + done, remaining / kSectorSize) * kSectorSize;
             if (moved == 0) break;
@@ -490,11 +506,10 @@ int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length
     length = std::min<std::uint32_t>(length, 0x7FFFFFFF);
     std::uint32_t done = 0;
     while (done < length) {
-        const std::uint32_t remaining = length - done;
-        const std::uint32_t sector_index = file->position / kSectorSize;
-        const std::uint32_t offset = file->position % kSectorSize;
+        const FileStep step = NextStep(*file, length - done);
+        const std::uint32_t remaining = step.remaining, sector_index = step.sector_index, offset = step.offset;
         std::uint32_t moved;
-        if (offset == 0 && remaining >= kSectorSize) {
+        if (step.WholeSectors()) {
             if (!WriteBackBuffer(file)) break;
             if (file->buffered_sector != kFatNoSector && file->buffered_sector >= sector_index &&
                 file->buffered_sector - sector_index < remaining / kSectorSize)
