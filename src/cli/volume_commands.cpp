@@ -1,5 +1,7 @@
 #include "cli/volume_commands.h"
 
+#include "fat/fat.h"
+
 bool CliPlainArguments(CliContext& context) {
     std::vector<std::pair<std::string, std::string>> none;
     return CliParseCommandOptions(context, {}, none);
@@ -19,4 +21,11 @@ const std::vector<CliCommand>& VolumeCommands() {
          "writes a new, empty FAT volume at --start of --image"},
     };
     return commands;
+}
+
+bool CliNewNameAllowed(const std::string& name) {
+    const char* problem = FatNewNameProblem(name.c_str());
+    if (!problem) return true;
+    CliFail("cannot use the name \"" + name + "\" on the volume: " + problem);
+    return false;
 }

@@ -48,8 +48,10 @@ int RunMkdir(CliContext& context) {
     if (!CliMountVolume(context)) return kExitFailed;
     FatEntryInfo info{};
     if (path == "/" || LookUp(path, &info)) return CliFail(path + " already exists on the volume");
+    if (!CliNewNameAllowed(VolumeBaseName(path))) return kExitFailed;
     if (!FatMakeDirectory(path.c_str()))
-        return CliFail("cannot create folder " + path + " (missing parent folder, bad name, or the volume is full)");
+        return CliFail("cannot create folder " + path +
+                       " (missing parent folder, a hidden or system entry has that name, or the volume is full)");
     return kExitOk;
 }
 
@@ -72,13 +74,16 @@ int RunRename(CliContext& context) {
     if (context.args.size() != 2) return CliUsage("rename needs PATH and NEWNAME");
     const std::string path = NormalVolumePath(context.args[0]);
     const std::string new_name = context.args[1];
-    if (new_name.empty() || new_name.find_first_of("/\\") != std::string::npos)
+    if (new_name.empty() || new_name.find('/') != std::string::npos)
         return CliFail("a new name is one name, without folders: " + new_name);
+    if (!CliNewNameAllowed(new_name)) return kExitFailed;
     if (!CliMountVolume(context)) return kExitFailed;
     FatEntryInfo info{};
     if (!LookUp(path, &info)) return CliFail("no such file or folder on the volume: " + path);
     const std::string parent = path.substr(0, path.rfind('/'));
-    if (LookUp(JoinVolumePath(parent.empty() ? "/" : parent, new_name), &info))
+    // A new name that differs only in letter case names the entry itself.
+    const bool same_entry = FatNamesMatch(info.name, new_name.c_str()) == 1;
+    if (!same_entry && LookUp(JoinVolumePath(parent.empty() ? "/" : parent, new_name), &info))
         return CliFail(new_name + " already exists beside " + path);
     if (!FatRenamePath(path.c_str(), new_name.c_str())) return CliFail("cannot rename " + path);
     return kExitOk;

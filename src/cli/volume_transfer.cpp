@@ -40,8 +40,9 @@ std::string StampOf(const fs::path& local) {
         std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
     const std::tm* parts = std::localtime(&seconds);
     if (!parts) return {};
+    // Four-digit years and seconds: the engine keeps what FAT can hold of them.
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%y-%m-%d %H:%M", parts);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", parts);
     return stamp;
 }
 
@@ -96,6 +97,7 @@ bool ImportPath(const fs::path& local, const std::string& volume_dir);
 
 // Writes one local file into a volume folder, replacing a file of the same name.
 bool ImportFile(const fs::path& local, const std::string& volume_dir) {
+    if (!CliNewNameAllowed(local.filename().string())) return false;
     const std::string target = JoinVolumePath(volume_dir, local.filename().string());
     if (IsVolumeFolder(target)) {
         CliFail(target + " exists on the volume as a folder");
@@ -109,7 +111,7 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
     const std::string stamp = StampOf(local);
     OpenVolumeFile file(FatOpenWriteStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str()));
     if (!file) {
-        CliFail("cannot create " + target + " on the volume (full, or the name is not allowed)");
+        CliFail("cannot create " + target + " on the volume (full, or a hidden or system entry has that name)");
         return false;
     }
     std::vector<std::uint8_t>& buffer = TransferBuffer();
@@ -136,6 +138,7 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
 }
 
 bool ImportFolder(const fs::path& local, const std::string& volume_dir) {
+    if (!CliNewNameAllowed(local.filename().string())) return false;
     const std::string target = JoinVolumePath(volume_dir, local.filename().string());
     if (!VolumeEntryExists(target)) {
         const std::string stamp = StampOf(local);

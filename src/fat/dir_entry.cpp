@@ -1,6 +1,8 @@
 #include "fat/dir_entry.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "fat/boot_sector.h"
 
@@ -33,14 +35,6 @@ char ToLowerAscii(std::uint8_t c) {
 bool IsBlank(const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         if (bytes[i] != kSpace) return false;
-    return true;
-}
-
-bool TwoDigits(const char* text, int at, int* value) {
-    const auto hi = static_cast<std::uint8_t>(text[at]);
-    const auto lo = static_cast<std::uint8_t>(text[at + 1]);
-    if (!IsDigit(hi) || !IsDigit(lo)) return false;
-    *value = (hi - '0') * 10 + (lo - '0');
     return true;
 }
 
@@ -77,9 +71,38 @@ std::uint8_t FatShortNameChar(std::uint8_t byte) {
     return kReplacement;
 }
 
-int FatMakeShortName(const char* long_name, std::uint8_t* short_name) {
+namespace {
+
+// Whether one part of a name (base or extension) fits its field as it is:
+// no longer than the field, every character one an 8.3 name holds, and
+// letters all of one case (which the long name then carries).
+bool PartIsExact(const char* begin, const char* end, std::size_t field) {
+    if (static_cast<std::size_t>(end - begin) > field) return false;
+    bool lower = false, upper = false;
+    for (const char* p = begin; p < end; ++p) {
+        const auto c = static_cast<std::uint8_t>(*p);
+        if (FatShortNameChar(c) == kReplacement && c != kReplacement) return false;
+        lower = lower || IsLowerAsciiLetter(c);
+        upper = upper || IsUpperAsciiLetter(c);
+    }
+    return !(lower && upper);
+}
+
+bool NameIsExactShortName(const char* name) {
+    const char* last_dot = std::strrchr(name, '.');
+    const char* end = name + std::strlen(name);
+    if (!last_dot) return end != name && PartIsExact(name, end, kFatShortBaseSize);
+    // A dot in the base, a leading dot or a trailing one cannot be kept.
+    if (last_dot == name || last_dot + 1 == end || std::memchr(name, '.', last_dot - name)) return false;
+    return PartIsExact(name, last_dot, kFatShortBaseSize) && PartIsExact(last_dot + 1, end, kFatShortExtSize);
+}
+
+}  // namespace
+
+int FatMakeShortName(const char* long_name, std::uint8_t* short_name, bool* exact) {
     if (!long_name || !*long_name) return 0;
     if (std::strcmp(long_name, ".") == 0 || std::strcmp(long_name, "..") == 0) return 0;
+    if (exact) *exact = NameIsExactShortName(long_name);
     // A leading dot cannot start a short name; the rest of the name stands in.
     while (*long_name == '.') ++long_name;
     std::memset(short_name, kSpace, kFatShortNameSize);
@@ -101,19 +124,47 @@ int FatMakeShortName(const char* long_name, std::uint8_t* short_name) {
     return 1;
 }
 
+namespace {
+
+// Characters of the base before its fill spaces.
+std::size_t BaseLength(const std::uint8_t* short_name) {
+    std::size_t length = kFatShortBaseSize;
+    while (length > 0 && short_name[length - 1] == kSpace) --length;
+    return length;
+}
+
+}  // namespace
+
+// The tail follows the base directly: a tail behind fill spaces ("AB    ~1")
+// is a short name that checkers reject and repairers rename.
 int FatAddNumericTail(std::uint32_t number, const std::uint8_t* base, std::uint8_t* out) {
-    if (number > kMaxTailNumber) return 0;
+    if (number > kMaxTailNumber || number == 0) return 0;
     std::memcpy(out, base, kFatShortNameSize);
     char digits[8];
-    int count = 0;
+    std::size_t count = 0;
     do {
         digits[count++] = static_cast<char>('0' + number % 10);
         number /= 10;
     } while (number);
-    std::size_t at = kFatShortBaseSize - static_cast<std::size_t>(count) - 1;
+    std::size_t at = BaseLength(base);
+    if (at + count + 1 > kFatShortBaseSize) at = kFatShortBaseSize - count - 1;
     out[at++] = kTilde;
     while (count) out[at++] = static_cast<std::uint8_t>(digits[--count]);
+    while (at < kFatShortBaseSize) out[at++] = kSpace;
     return 1;
+}
+
+std::uint32_t FatNumericTailOf(const std::uint8_t* short_name) {
+    const std::size_t length = BaseLength(short_name);
+    std::uint32_t number = 0, scale = 1;
+    for (std::size_t i = length; i-- > 1;) {
+        const std::uint8_t c = short_name[i];
+        if (c == kTilde) return (i + 1 < length && number <= kMaxTailNumber) ? number : 0;
+        if (!IsDigit(c) || scale > kMaxTailNumber) return 0;
+        number += (c - '0') * scale;
+        scale *= 10;
+    }
+    return 0;
 }
 
 void FatShortNameDotForm(const std::uint8_t* short_name, char* out) {
@@ -136,18 +187,83 @@ void FatShortNameListingForm(const std::uint8_t* short_name, char* out) {
     out[length] = '\0';
 }
 
+namespace {
+
+constexpr int kFatFirstYear = 1980;
+constexpr int kFatLastYear = 2107;
+constexpr std::size_t kLongStampLength = 19;  // "%Y-%m-%d %H:%M:%S"
+
+bool Digits(const char* text, std::size_t at, std::size_t count, int* value) {
+    *value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto c = static_cast<std::uint8_t>(text[at + i]);
+        if (!IsDigit(c)) return false;
+        *value = *value * 10 + (c - '0');
+    }
+    return true;
+}
+
+bool Separators(const char* text, std::initializer_list<std::pair<std::size_t, char>> expected) {
+    for (const auto& [at, c] : expected)
+        if (text[at] != c) return false;
+    return true;
+}
+
+// The two stamp forms into a broken-down time; false when malformed.
+bool ParseStampText(const char* stamp, std::tm* time) {
+    const std::size_t length = std::strlen(stamp);
+    int year, month, day, hour, minute, second = 0;
+    if (length == kLongStampLength) {
+        if (!Digits(stamp, 0, 4, &year) || !Digits(stamp, 5, 2, &month) || !Digits(stamp, 8, 2, &day) ||
+            !Digits(stamp, 11, 2, &hour) || !Digits(stamp, 14, 2, &minute) || !Digits(stamp, 17, 2, &second) ||
+            !Separators(stamp, {{4, '-'}, {7, '-'}, {10, ' '}, {13, ':'}, {16, ':'}}))
+            return false;
+    } else if (length >= kStampLength) {
+        if (!Digits(stamp, kStampYear, 2, &year) || !Digits(stamp, kStampMonth, 2, &month) ||
+            !Digits(stamp, kStampDay, 2, &day) || !Digits(stamp, kStampHour, 2, &hour) ||
+            !Digits(stamp, kStampMinute, 2, &minute))
+            return false;
+        year += year < kStampYearPivot ? 2000 : 1900;
+    } else {
+        return false;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return false;
+    *time = std::tm{};
+    time->tm_year = year - 1900;
+    time->tm_mon = month - 1;
+    time->tm_mday = day;
+    time->tm_hour = hour;
+    time->tm_min = minute;
+    time->tm_sec = second;
+    return true;
+}
+
+}  // namespace
+
 FatStamp FatParseStamp(const char* stamp) {
-    const FatStamp none{0, kDefaultDate};
-    if (!stamp || std::strlen(stamp) < kStampLength) return none;
-    int year, month, day, hour, minute;
-    if (!TwoDigits(stamp, kStampYear, &year) || !TwoDigits(stamp, kStampMonth, &month) ||
-        !TwoDigits(stamp, kStampDay, &day) || !TwoDigits(stamp, kStampHour, &hour) ||
-        !TwoDigits(stamp, kStampMinute, &minute))
-        return none;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) return none;
-    const int year_offset = year < kStampYearPivot ? year + 20 : year - kStampYearPivot;
-    return FatStamp{static_cast<std::uint16_t>(hour << 11 | minute << 5),
-                    static_cast<std::uint16_t>(year_offset << 9 | month << 5 | day)};
+    std::tm time;
+    if (!stamp || !ParseStampText(stamp, &time)) return FatStampNow();
+    return FatStampFromTime(time);
+}
+
+FatStamp FatStampFromTime(const std::tm& time) {
+    const int year = time.tm_year + 1900;
+    if (year < kFatFirstYear) return FatStamp{0, kDefaultDate};
+    if (year > kFatLastYear) {
+        // 2107-12-31 23:59:58
+        return FatStamp{static_cast<std::uint16_t>(23 << 11 | 59 << 5 | 29),
+                        static_cast<std::uint16_t>((kFatLastYear - kFatFirstYear) << 9 | 12 << 5 | 31)};
+    }
+    const int second = time.tm_sec > 59 ? 59 : time.tm_sec;  // a leap second
+    return FatStamp{static_cast<std::uint16_t>(time.tm_hour << 11 | time.tm_min << 5 | second / 2),
+                    static_cast<std::uint16_t>((year - kFatFirstYear) << 9 | (time.tm_mon + 1) << 5 | time.tm_mday)};
+}
+
+FatStamp FatStampNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    if (now == static_cast<std::time_t>(-1) || !localtime_r(&now, &local)) return FatStamp{0, kDefaultDate};
+    return FatStampFromTime(local);
 }
 
 void FatFillShortEntry(std::uint8_t* entry, const std::uint8_t* short_name, std::uint8_t attribute,
@@ -155,8 +271,9 @@ void FatFillShortEntry(std::uint8_t* entry, const std::uint8_t* short_name, std:
     std::memset(entry, 0, kFatEntrySize);
     std::memcpy(entry + kName, short_name, kFatShortNameSize);
     entry[kAttribute] = attribute;
-    FatStore16(entry + kCreateDate, kDefaultDate);
-    FatStore16(entry + kAccessDate, kDefaultDate);
+    FatStore16(entry + kCreateTime, stamp.time);
+    FatStore16(entry + kCreateDate, stamp.date);
+    FatStore16(entry + kAccessDate, stamp.date);
     FatSetEntryFirstCluster(entry, first_cluster);
     FatStore16(entry + kWriteTime, stamp.time);
     FatStore16(entry + kWriteDate, stamp.date);

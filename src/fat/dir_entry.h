@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "device/sector_io.h"
 
@@ -42,11 +43,13 @@ constexpr std::uint8_t kDirectory = 0x10;
 constexpr std::uint8_t kArchive = 0x20;
 constexpr std::uint8_t kLongNameMask = 0x0F;
 
-// 1980-01-01: the date written where no stamp is given.
-constexpr std::uint16_t kDefaultDate = 0x0020;
+// 1980-01-01, the earliest date an entry can carry.
+constexpr std::uint16_t kDefaultDate = 0x0021;
 }  // namespace fatentry
 
-enum class FatSlotClass { kLongNamePart, kSkipped, kVisible };
+// kHidden: a hidden or system entry. Never found or listed, but its names
+// are taken: another entry with them would make other systems pick either.
+enum class FatSlotClass { kLongNamePart, kSkipped, kVisible, kHidden };
 
 // The predicates every slot of every scan meets are inline.
 inline FatSlotClass FatClassifySlot(const std::uint8_t* entry) {
@@ -55,7 +58,8 @@ inline FatSlotClass FatClassifySlot(const std::uint8_t* entry) {
     const std::uint8_t attribute = entry[kAttribute];
     if ((attribute & kLongNameMask) == kLongNameMask && first != kDeleted) return FatSlotClass::kLongNamePart;
     if (first == kFree || first == kDeleted) return FatSlotClass::kSkipped;
-    if (attribute == kVolumeLabel || (attribute & (kHidden | kSystem))) return FatSlotClass::kSkipped;
+    if (attribute == kVolumeLabel) return FatSlotClass::kSkipped;
+    if (attribute & (kHidden | kSystem)) return FatSlotClass::kHidden;
     return FatSlotClass::kVisible;
 }
 // Free (never used) or deleted: a slot a new entry may take.
@@ -81,9 +85,32 @@ std::uint8_t FatShortNameChecksum(const std::uint8_t* short_name);
 
 // The short name for a long name: 1, or 0 for an empty name or "." / "..".
 // Characters an 8.3 name cannot hold become '_'; leading dots are dropped.
-int FatMakeShortName(const char* long_name, std::uint8_t* short_name);
-// Base with "~number" ending at its eighth byte: 1, or 0 above 99999.
+// `exact`, when given, tells whether the short name stands for the long
+// name without loss: nothing dropped, changed or cut, and each part in one
+// case. A name that is not exact always gets a numeric tail, or another
+// system looking for the short form would find this entry.
+int FatMakeShortName(const char* long_name, std::uint8_t* short_name, bool* exact = nullptr);
+// Base with "~number" right after its last character, cut so that it ends
+// at the eighth byte at the latest: 1, or 0 above 99999.
 int FatAddNumericTail(std::uint32_t number, const std::uint8_t* base, std::uint8_t* out);
+// The number of a "~number" tail as FatAddNumericTail writes it, or 0.
+std::uint32_t FatNumericTailOf(const std::uint8_t* short_name);
+// The short name a new entry gets: the plain one when it is exact and no
+// entry carries it, else the lowest numeric tail no entry carries. `taken`
+// answers for a candidate 11-byte name. False when every tail is taken.
+template <typename Taken>
+bool FatChooseShortName(const std::uint8_t* base, bool exact, std::uint32_t max_tail, Taken taken,
+                        std::uint8_t* out) {
+    if (exact && !taken(base)) {
+        for (std::size_t i = 0; i < kFatShortNameSize; ++i) out[i] = base[i];
+        return true;
+    }
+    for (std::uint32_t number = 1; number <= max_tail; ++number) {
+        if (FatAddNumericTail(number, base, out) != 1) return false;
+        if (!taken(out)) return true;
+    }
+    return false;
+}
 // The character an 8.3 name stores for one byte of a name ('_' when none).
 std::uint8_t FatShortNameChar(std::uint8_t byte);
 
@@ -105,9 +132,15 @@ struct FatStamp {
     std::uint16_t time;
     std::uint16_t date;
 };
-// Parses "%y-%m-%d %H:%M"; a null or malformed stamp gives time 0 and the
-// default date.
+// Parses "%y-%m-%d %H:%M", or "%Y-%m-%d %H:%M:%S" for any year and the
+// seconds; a null or malformed stamp gives the current local time.
 FatStamp FatParseStamp(const char* stamp);
+// A broken-down local time as FAT stores it: seconds to 2-second steps,
+// years before 1980 or after 2107 clamped to the first or last moment FAT
+// can hold (never wrapped into another century).
+FatStamp FatStampFromTime(const std::tm& time);
+// The current local time as FAT stores it.
+FatStamp FatStampNow();
 
 // A fresh short entry: name, attribute, first cluster, stamp; size 0.
 void FatFillShortEntry(std::uint8_t* entry, const std::uint8_t* short_name, std::uint8_t attribute,

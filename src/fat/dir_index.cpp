@@ -197,24 +197,6 @@ bool AddEntryKeys(const FatLongName* long_name, const std::uint8_t* entry) {
     return AddNameKey(text);
 }
 
-// The short name a pass would choose: the plain one when no entry carries
-// it, else the one with the lowest numeric tail no entry carries.
-bool ChooseShortName(const std::uint8_t* base, std::uint8_t* out) {
-    if (!ShortNameInUse(base)) {
-        std::memcpy(out, base, kFatShortNameSize);
-        return true;
-    }
-    for (std::uint32_t number = 1; number <= kFatMaxTail; ++number) {
-        std::uint8_t candidate[kFatShortNameSize];
-        if (FatAddNumericTail(number, base, candidate) != 1) return false;
-        if (!ShortNameInUse(candidate)) {
-            std::memcpy(out, candidate, kFatShortNameSize);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
 
 std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
@@ -279,7 +261,10 @@ bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
         const std::uint8_t* entry = scan.Entry();
         g_index.run.Feed(entry, scan.Where());
         if (FatIsUsedShortEntry(entry) && !AddShortName(entry)) return false;
-        if (scan.Class() == FatSlotClass::kVisible && !FatIsDotEntry(entry) &&
+        // Hidden entries answer to their names too: creating one of those
+        // names is refused, which only a real pass can tell.
+        const bool named = scan.Class() == FatSlotClass::kVisible || scan.Class() == FatSlotClass::kHidden;
+        if (named && !FatIsDotEntry(entry) &&
             !AddEntryKeys(scan.HasWholeLongName() ? &scan.LongName() : nullptr, entry))
             return false;
     }
@@ -320,9 +305,11 @@ bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, F
     const TailRun& run = g_index.run;
     if (needed == 0 || run.closed_best >= needed) return false;
     std::uint8_t base[kFatShortNameSize];
-    FatMakeShortName(name, base);
+    bool exact = false;
+    FatMakeShortName(name, base, &exact);
     plan->name_taken = false;
-    plan->short_name_found = ChooseShortName(base, plan->short_name);
+    // The same choice a pass makes, from the short names the index holds.
+    plan->short_name_found = FatChooseShortName(base, exact, kFatMaxTail, ShortNameInUse, plan->short_name);
     plan->run_found = run.current_best >= needed;
     plan->run_start = run.start;
     plan->open_run_length = plan->run_found ? 0 : run.length;

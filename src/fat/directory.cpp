@@ -71,6 +71,7 @@ struct FreeRun {
 // Numeric tails of one short base that entries of a directory carry.
 struct TailsInUse {
     std::uint8_t base[kFatShortNameSize];
+    bool exact = false;
     bool plain = false;
     std::bitset<kFatMaxTail + 1> tails;
 
@@ -78,34 +79,19 @@ struct TailsInUse {
     // marks are kept, or the tail chosen could repeat the plain name.
     void Feed(const std::uint8_t* entry) {
         if (std::memcmp(entry, base, kFatShortNameSize) == 0) plain = true;
-        const std::uint32_t number = TailNumber(entry);
+        const std::uint32_t number = FatNumericTailOf(entry);
         std::uint8_t candidate[kFatShortNameSize];
-        if (number && FatAddNumericTail(number, base, candidate) &&
+        if (number && number <= kFatMaxTail && FatAddNumericTail(number, base, candidate) &&
             std::memcmp(candidate, entry, kFatShortNameSize) == 0)
             tails.set(number);
     }
 
-    // "~digits" ending at the eighth byte: the number, or 0.
-    static std::uint32_t TailNumber(const std::uint8_t* entry) {
-        std::uint32_t number = 0, scale = 1;
-        for (std::size_t i = kFatShortBaseSize; i-- > 1;) {
-            const std::uint8_t c = entry[i];
-            if (c == '~') return (number <= kFatMaxTail && i + 1 < kFatShortBaseSize) ? number : 0;
-            if (c < '0' || c > '9') return 0;
-            number += (c - '0') * scale;
-            scale *= 10;
-        }
-        return 0;
-    }
-
     bool Choose(std::uint8_t* out) const {
-        if (!plain) {
-            std::memcpy(out, base, kFatShortNameSize);
-            return true;
-        }
-        for (std::uint32_t number = 1; number <= kFatMaxTail; ++number)
-            if (!tails.test(number)) return FatAddNumericTail(number, base, out) == 1;
-        return false;
+        return FatChooseShortName(base, exact, kFatMaxTail, [&](const std::uint8_t* candidate) {
+            if (std::memcmp(candidate, base, kFatShortNameSize) == 0) return plain;
+            const std::uint32_t number = FatNumericTailOf(candidate);
+            return number != 0 && tails.test(number);
+        }, out);
     }
 };
 
@@ -138,7 +124,6 @@ bool IsSoughtEntry(const FatDirScanner& scan, const std::uint8_t* entry) {
 // zeroed before it is linked, so a failure never leaves stale slots inside.
 bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t clusters) {
     if (!volume.write || !FatIsDataCluster(volume, last_cluster)) return false;
-    FatInvalidateFsInfo(volume);
     for (std::uint32_t i = 0; i < clusters; ++i) {
         std::uint32_t cluster;
         if (!FatFindFreeCluster(volume, volume.root_cluster, &cluster)) return false;
@@ -172,10 +157,13 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
 
 // One directory sector through the directory cache. A failed write always
 // makes the index forget what it holds there (FatDropSectorBuffer).
+// Every FAT change made so far reaches the medium before the directory
+// sector: an entry never points at clusters the FAT on disk does not hold,
+// whichever path grew the chain or the directory.
 bool WriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, bool keeps_index) {
     if (!keeps_index) FatDirIndexNoteWrite(volume, sector, 1);
     ++volume.change_count;
-    if (!volume.write || !volume.write(sector, data, 1)) {
+    if (!volume.write || !FatFlushCache(volume) || !volume.write(sector, data, 1)) {
         // What the medium holds there is unknown now.
         FatDropSectorBuffer(volume, sector, 1);
         return false;
@@ -188,9 +176,9 @@ void ResetPlan(FatCreatePlan* plan) { std::memset(plan, 0, sizeof *plan); }
 
 // Slots an entry set for the name takes, or 0 for a name no entry may get.
 std::uint32_t SlotsForNewName(const char* name) {
+    if (FatNewNameProblem(name)) return 0;
     std::uint16_t units[kFatLongNameCapacity];
-    const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
-    if (unit_count <= 0 || FatIsDotName(name)) return 0;
+    const int unit_count = FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits);
     return FatLongNamePartCount(static_cast<std::uint32_t>(unit_count)) + 1;
 }
 
@@ -250,7 +238,7 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
     }
 
     TailsInUse tails;
-    FatMakeShortName(name, tails.base);
+    FatMakeShortName(name, tails.base, &tails.exact);
     FreeRun run{plan->slots_needed};
     const FatNameMatcher sought(name);
     FatDirScanner scan(volume, start);
@@ -258,6 +246,10 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
         const std::uint8_t* entry = scan.Entry();
         run.Feed(entry, scan.Where());
         if (FatIsUsedShortEntry(entry)) tails.Feed(entry);
+        if (scan.Class() == FatSlotClass::kHidden && EntryNameMatches(scan, entry, sought)) {
+            plan->name_hidden = true;  // no new entry may take it; a visible one may still be sought
+            continue;
+        }
         if (IsSoughtEntry(scan, entry) && !(self && SameSlot(*self, scan.Where())) &&
             EntryNameMatches(scan, entry, sought)) {
             plan->name_taken = true;
@@ -267,6 +259,7 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
         }
     }
     if (scan.Status() == FatDirStatus::kFailed) return 0;
+    if (plan->name_hidden) return 1;
     plan->short_name_found = tails.Choose(plan->short_name);
     plan->run_found = run.found;
     plan->run_start = run.start;
@@ -422,6 +415,7 @@ void FatDirScanner::Classify() {
             FatRestartLongName(&long_name_);
             break;
         case FatSlotClass::kVisible:
+        case FatSlotClass::kHidden:
             long_name_checked_ = false;
             consumed_ = true;
             break;
@@ -612,13 +606,18 @@ int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, 
 }
 
 int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where, const std::uint8_t* short_name,
-                        std::uint32_t size, std::uint32_t first_cluster) {
+                        std::uint32_t size, std::uint32_t first_cluster, const FatStamp* stamp) {
     if (!volume.write) return 0;
     auto store = [&](FatDirScanner& scan) {
         scan.EditsKeepIndex();
         std::uint8_t* entry = scan.Entry();
         FatStore32(entry + kSize, size);
         FatSetEntryFirstCluster(entry, first_cluster);
+        if (stamp) {
+            FatStore16(entry + kWriteTime, stamp->time);
+            FatStore16(entry + kWriteDate, stamp->date);
+            FatStore16(entry + kAccessDate, stamp->date);
+        }
         scan.MarkDirty();
         return scan.Finish() ? 1 : 0;
     };

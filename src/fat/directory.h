@@ -59,7 +59,10 @@ public:
     // dearest part of a scan), so ask before editing the entry's name.
     bool HasLongName() const;
     // Whole long-name parts stand in front, whatever short entry they belong to.
-    bool HasWholeLongName() const { return class_ == FatSlotClass::kVisible && FatLongNameIsWhole(long_name_); }
+    bool HasWholeLongName() const {
+        return (class_ == FatSlotClass::kVisible || class_ == FatSlotClass::kHidden) &&
+               FatLongNameIsWhole(long_name_);
+    }
     const FatLongName& LongName() const { return long_name_; }
     FatSlotRef LongNameStart() const { return long_name_start_; }
     void MarkDirty() {
@@ -131,6 +134,8 @@ int FatFindFreeSlots(FatVolume& volume, std::uint32_t start, std::uint32_t count
 // entry set can go (a run of free slots, or the end of the directory).
 struct FatCreatePlan {
     bool name_taken;
+    bool name_hidden;               // a hidden or system entry answers to the name
+
     FatSlotRef taken_at;
     std::uint8_t short_name[kFatShortNameSize];
     bool short_name_found;
@@ -168,8 +173,10 @@ int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, 
                       FatSlotRef long_name_start);
 // Stores size and first cluster into the short entry at `where` when it
 // still carries short_name; otherwise into the first entry that does.
+// A stamp, when given, becomes the entry's write time (a replaced file's).
 int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where,
-                        const std::uint8_t* short_name, std::uint32_t size, std::uint32_t first_cluster);
+                        const std::uint8_t* short_name, std::uint32_t size, std::uint32_t first_cluster,
+                        const FatStamp* stamp = nullptr);
 int FatSetEntrySize(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name,
                     std::uint32_t size);
 int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name);

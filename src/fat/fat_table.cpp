@@ -125,6 +125,9 @@ std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster) {
 
 int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t value) {
     if (!FatIsDataCluster(volume, cluster)) return 0;
+    // Frees change the free count as much as allocations do: whatever
+    // changes the FAT makes the FSInfo numbers unknown first.
+    FatInvalidateFsInfo(volume);
     FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
     if (!node) return 0;
     ++volume.change_count;
@@ -160,7 +163,6 @@ int FatFindFreeCluster(FatVolume& volume, std::uint32_t start, std::uint32_t* cl
 }
 
 int FatAllocateCluster(FatVolume& volume, std::uint32_t* cluster) {
-    FatInvalidateFsInfo(volume);
     std::uint32_t found;
     if (!FatFindFreeCluster(volume, AllocationStart(volume), &found)) return 0;
     if (!FatSetClusterEntry(volume, found, kFatEndOfChain)) return 0;
@@ -169,7 +171,6 @@ int FatAllocateCluster(FatVolume& volume, std::uint32_t* cluster) {
 }
 
 int FatExtendChain(FatVolume& volume, std::uint32_t* cluster, std::uint32_t count) {
-    FatInvalidateFsInfo(volume);
     std::uint32_t last = *cluster;
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t found;

@@ -303,10 +303,12 @@ bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
 }
 
 // Truncation: the entry says "empty, no cluster" before the chain is freed.
-bool Truncate(FatFile* file) {
+// The file is new content from here on, so it takes the new write time.
+bool Truncate(FatFile* file, const char* stamp) {
     FatVolume& volume = FatTheVolume();
-    if (file->size == 0 && file->first_cluster == 0) return true;
-    if (!FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, 0, 0)) return false;
+    const FatStamp when = FatParseStamp(stamp);
+    if (!FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, 0, 0, &when))
+        return false;
     if (FatIsDataCluster(volume, file->first_cluster)) FatFreeChain(volume, file->first_cluster);
     file->first_cluster = 0;
     file->size = 0;
@@ -315,7 +317,7 @@ bool Truncate(FatFile* file) {
 
 bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
     FatVolume& volume = FatTheVolume();
-    if (!plan.short_name_found) return false;
+    if (plan.name_hidden || !plan.short_name_found) return false;
     std::uint8_t entry[kFatEntrySize];
     FatFillShortEntry(entry, plan.short_name, kArchive, 0, FatParseStamp(stamp));
     if (!FatWriteEntrySet(volume, file->parent_cluster, plan, file->name, entry, &file->entry_at, nullptr))
@@ -339,7 +341,7 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     if (exists) {
         if (!OpenExisting(file, found)) return false;
         const bool erase = (flags & FAT_OPEN_ERASE) && !(flags & FAT_OPEN_APPEND);
-        if (erase && !Truncate(file)) return false;
+        if (erase && !Truncate(file, stamp)) return false;
     } else if (!(flags & FAT_OPEN_CREATE) || !CreateFile(file, plan, stamp)) {
         return false;
     }
@@ -392,7 +394,9 @@ int MakeDirectory(const char* path, const char* stamp) {
     if (!FindParent(&scratch, path)) return 0;
     FatCreatePlan plan;
     if (!FatPlanNewEntry(volume, scratch.parent_cluster, scratch.name, &plan)) return 0;
-    if (plan.name_taken || !plan.short_name_found || !FatPlanHasRoom(volume, scratch.parent_cluster, plan)) return 0;
+    if (plan.name_taken || plan.name_hidden || !plan.short_name_found ||
+        !FatPlanHasRoom(volume, scratch.parent_cluster, plan))
+        return 0;
     const FatStamp when = FatParseStamp(stamp);
     std::uint32_t cluster;
     if (!FatAllocateCluster(volume, &cluster)) return 0;

@@ -57,13 +57,6 @@ bool LocatePath(const char* path, std::uint32_t* parent, FatFoundEntry* found) {
     return FatLocateEntry(FatTheVolume(), *parent, name, found) == 1;
 }
 
-bool IsAcceptableNewName(const char* name) {
-    if (!name || !*name || FatIsDotName(name)) return false;
-    if (std::strchr(name, '/') || std::strchr(name, '\\')) return false;
-    std::uint16_t units[kFatLongNameCapacity];
-    return FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) > 0;
-}
-
 // The 8-byte base a short-name-only rename stores, or false for a name
 // that cannot be one.
 bool MakeRenamedBase(const char* new_name, std::uint8_t* base) {
@@ -170,14 +163,14 @@ int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_n
 int FatRenamePath(const char* path, const char* new_name) {
     FatOperationScope scope;
     FatVolume& volume = FatTheVolume();
-    if (!volume.write || !IsAcceptableNewName(new_name)) return 0;
+    if (!volume.write || FatNewNameProblem(new_name)) return 0;
     std::uint32_t parent;
     FatFoundEntry old_entry;
     if (!LocatePath(path, &parent, &old_entry)) return 0;
     if (FatIsEntryOpen(parent, old_entry.entry)) return 0;
     FatCreatePlan plan;
     if (!FatPlanNewEntry(volume, parent, new_name, &plan, nullptr, &old_entry.where)) return 0;
-    if (plan.name_taken || !plan.short_name_found) return 0;
+    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) return 0;
 
     std::uint8_t entry[kFatEntrySize];
     std::memcpy(entry, old_entry.entry, kFatEntrySize);

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "fat/long_name.h"
+
 struct FatEntryInfo {
-    char name[260];  // UTF-8: the long name, or the listing form of the short name
+    char name[kFatNameBufferSize];  // UTF-8: the long name, or the listing form of the short name
     std::uint8_t is_directory;
     std::uint32_t first_cluster;
     std::uint32_t size;

@@ -172,6 +172,22 @@ void FatTruncateUtf8(char* text, std::size_t max_bytes) {
     text[length] = '\0';
 }
 
+const char* FatNewNameProblem(const char* name) {
+    if (!name || !*name) return "the name is empty";
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return "\".\" and \"..\" are not names";
+    std::uint16_t units[kFatLongNameCapacity];
+    const int count = FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits);
+    if (count < 0) return "the name is not valid UTF-8 or longer than 255 characters";
+    for (const char* p = name; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x20) return "the name holds a control character";
+        if (std::strchr("\\/:*?\"<>|", c)) return "the name holds one of \\ / : * ? \" < > |";
+    }
+    const char last = name[std::strlen(name) - 1];
+    if (last == '.' || last == ' ') return "the name ends with a dot or a space";
+    return nullptr;
+}
+
 std::uint32_t FatLongNamePartCount(std::uint32_t unit_count) {
     return (unit_count + kFatCharsPerPart - 1) / kFatCharsPerPart;
 }

@@ -54,6 +54,13 @@ void FatUtf16ToUtf8(const std::uint16_t* units, std::uint32_t count, char* out, 
 // Truncates UTF-8 text in place so that it fits max_bytes + terminator.
 void FatTruncateUtf8(char* text, std::size_t max_bytes);
 
+// Why no new entry may carry this name, or null when one may: empty, "."
+// or "..", invalid UTF-8, longer than 255 UTF-16 units, a character other
+// systems refuse in names (\ / : * ? " < > | and control characters), or a
+// trailing dot or space (which other systems strip, so the entry could not
+// be opened there by its name).
+const char* FatNewNameProblem(const char* name);
+
 // Number of long-name parts a name of this many units needs.
 std::uint32_t FatLongNamePartCount(std::uint32_t unit_count);
 // Fills one part slot: part number (1-based), its 13 units, checksum; the

@@ -6,7 +6,7 @@
 
 #include "fat/long_name.h"
 
-constexpr std::size_t kFatPathBufferSize = 1024;
+constexpr std::size_t kFatPathBufferSize = 4096;
 
 // Components minus one; -1 for "/", for a null or malformed path.
 int FatPathDepth(const char* path);

@@ -138,11 +138,21 @@ void FatReportDamage(FatVolume& volume, const char* what, std::uint32_t value) {
     }
 }
 
+namespace {
+// Public operations call each other; only the outermost one ends the work.
+int g_operation_depth = 0;
+}  // namespace
+
 void FatEnter() {
     FatEnsureFilePool();
+    ++g_operation_depth;
     if (g_volume.enter_hook) g_volume.enter_hook();
 }
 
+// No FAT change stays behind in the cache once a public operation returns:
+// a caller that stops there (or a power cut after it) loses nothing the
+// operation reported done.
 void FatLeave() {
+    if (--g_operation_depth == 0 && g_mounted && g_volume.write) FatFlushCache(g_volume);
     if (g_volume.leave_hook) g_volume.leave_hook();
 }

@@ -133,8 +133,9 @@ TEST_F(EngineDirCache, ChangesBetweenALookupAndTheCreationItPlannedAreSeen) {
         const char* name;
         std::function<void()> between;
     };
+    // Fixed stamps: the two runs must come out byte for byte the same.
     auto write = [](const char* path, std::size_t size) {
-        FatFile* file = FatOpenFile("wb", path);
+        FatFile* file = FatOpenWriteStamped(path, "24-03-15 14:30");
         ASSERT_NE(file, nullptr);
         const auto data = Pattern(size);
         FatWriteFile(file, data.data(), static_cast<std::uint32_t>(data.size()));
@@ -144,7 +145,7 @@ TEST_F(EngineDirCache, ChangesBetweenALookupAndTheCreationItPlannedAreSeen) {
         {"nothing", [] {}},
         {"a file created", [&] { write("/other", 10); }},
         {"a file deleted", [] { FatDeleteFile("/f1"); }},
-        {"a directory made", [] { FatMakeDirectory("/dir"); }},
+        {"a directory made", [] { FatMakeDirectoryStamped("/dir", "24-03-15 14:30"); }},
         {"the directory grown", [&] {
              for (int i = 0; i < 40; ++i) write(("/grow " + std::to_string(i)).c_str(), 0);
          }},

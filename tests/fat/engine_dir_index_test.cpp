@@ -30,15 +30,24 @@ protected:
 public:
     // The steps of the scripts below, each adding its outcome to the log.
 
+    // Fixed stamps: runs compared byte for byte must not differ by the clock.
+    static constexpr const char* kStamp = "24-03-15 14:30";
+
     void Put(Log& log, const std::string& path, std::size_t size = 100) {
-        const bool ok = WriteWhole(path, Pattern(size, static_cast<unsigned>(path.size())));
+        const auto data = Pattern(size, static_cast<unsigned>(path.size()));
+        FatFile* file = FatOpenWriteStamped(path.c_str(), kStamp);
+        bool ok = file != nullptr;
+        if (file) {
+            ok = FatWriteFile(file, data.data(), static_cast<std::uint32_t>(data.size())) == static_cast<int>(size);
+            FatCloseFile(file);
+        }
         log.push_back("put " + path + (ok ? " ok" : " failed"));
     }
     void Delete(Log& log, const std::string& path) {
         log.push_back("rm " + path + " " + std::to_string(FatDeleteFile(path.c_str())));
     }
     void MakeDir(Log& log, const std::string& path) {
-        log.push_back("mkdir " + path + " " + std::to_string(FatMakeDirectory(path.c_str())));
+        log.push_back("mkdir " + path + " " + std::to_string(FatMakeDirectoryStamped(path.c_str(), kStamp)));
     }
     void Rename(Log& log, const std::string& path, const std::string& to) {
         log.push_back("mv " + path + " " + std::to_string(FatRenamePath(path.c_str(), to.c_str())));

@@ -51,8 +51,11 @@ TEST_P(EngineFiles, NewFileWritesOneLongNamePartAndTheShortEntry) {
     auto entry = Slot(sector, 1);
     EXPECT_EQ(std::string(entry.begin(), entry.begin() + 11), "README  TXT");
     EXPECT_EQ(entry[11], 0x20);
-    EXPECT_EQ(FatLoad16(&entry[16]), 0x0020);
-    EXPECT_EQ(FatLoad16(&entry[18]), 0x0020);
+    // No stamp given: created, written and accessed now (never the invalid day 0).
+    const FatStamp now = FatStampNow();
+    EXPECT_EQ(FatLoad16(&entry[16]), now.date);
+    EXPECT_EQ(FatLoad16(&entry[18]), now.date);
+    EXPECT_EQ(FatLoad16(&entry[24]), now.date);
     EXPECT_EQ(FatLoad32(&entry[28]), 0u);
     // An empty file owns no cluster (fsck.fat rejects an empty file with one).
     EXPECT_EQ(FatEntryFirstCluster(entry.data()), 0u);
@@ -87,7 +90,7 @@ TEST_P(EngineFiles, NumericTailsKeepShortNamesUnique) {
         auto slot = Slot(sector, i);
         if (slot[0] && slot[11] != 0x0F) shorts.emplace_back(slot.begin(), slot.begin() + 11);
     }
-    EXPECT_EQ(shorts, (std::vector<std::string>{"README  TXT", "README~1TXT", "A       B  ", "A     ~1B  "}));
+    EXPECT_EQ(shorts, (std::vector<std::string>{"README  TXT", "README~1TXT", "A       B  ", "A~1     B  "}));
     ExpectFsckClean();
 }
 
@@ -114,12 +117,12 @@ TEST_P(EngineFiles, StampedCreationSetsTheWriteTimeAndDate) {
     EXPECT_EQ(info.write_time, 0x73C0);
     ASSERT_EQ(FatLookupEntry("/d", &info), 1);
     EXPECT_EQ(info.write_date, 0x279F);
-    // Opening an existing file with a stamp leaves its dates alone.
+    // Replacing a file with a stamp gives it the new content's time.
     file = FatOpenWriteStamped("/s.txt", "99-12-31 23:59");
     ASSERT_NE(file, nullptr);
     FatCloseFile(file);
     ASSERT_EQ(FatLookupEntry("/s.txt", &info), 1);
-    EXPECT_EQ(info.write_date, 0x586F);
+    EXPECT_EQ(info.write_date, 0x279F);
     ExpectFsckClean();
 }
 
@@ -345,9 +348,10 @@ TEST_P(EngineFiles, LongAndUnicodeNames) {
     std::vector<std::uint8_t> back;
     ASSERT_TRUE(ReadWhole("/CAF\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xb7.TXT", &back));  // ASCII case folds
     EXPECT_EQ(back, (std::vector<std::uint8_t>{1, 2}));
-    // The short name holds '_' for each byte of a non-ASCII character.
+    // The short name holds '_' for each byte of a non-ASCII character, and a
+    // tail, as it no longer stands for the long name.
     auto entry = Slot(RootSector(), 1);
-    EXPECT_EQ(std::string(entry.begin(), entry.begin() + 11), "CAF_____TXT");
+    EXPECT_EQ(std::string(entry.begin(), entry.begin() + 11), "CAF___~1TXT");
     EXPECT_NE(MtoolsDir("/").find("caf\xc3\xa9 \xe2\x82\xac"), std::string::npos) << MtoolsDir("/");
     ExpectFsckClean();
 }

@@ -128,11 +128,16 @@ TEST_P(EngineListing, HiddenSystemAndLabelEntriesAreInvisible) {
     EXPECT_EQ(FatLookupEntry("/hidden.txt", &info), 0);
     EXPECT_EQ(FatOpenFile("rb", "/sys.bin"), nullptr);
     EXPECT_EQ(FatDeleteFile("/sys.bin"), -1);
-    // A visible file of the same name may be created; its short name differs
-    // from the hidden one's, so the directory holds no duplicate.
-    ASSERT_TRUE(WriteWhole("/hidden.txt", {5}));
-    EXPECT_EQ(ShortNameAt(6), "HIDDEN~1TXT");
-    EXPECT_EQ(ListNames("/"), (std::vector<std::string>{"shown.txt", "hidden.txt"}));
+    // Their names stay taken: another entry answering to the same name would
+    // leave other systems to pick either of the two.
+    EXPECT_FALSE(WriteWhole("/hidden.txt", {5}));
+    EXPECT_FALSE(WriteWhole("/SYS.BIN", {5}));
+    EXPECT_EQ(FatMakeDirectory("/sys.bin"), 0);
+    EXPECT_EQ(FatRenamePath("/shown.txt", "hidden.txt"), 0);
+    EXPECT_EQ(ListNames("/"), std::vector<std::string>{"shown.txt"});
+    // A name only the volume label carries is free.
+    ASSERT_TRUE(WriteWhole("/qx system", {6}));
+    EXPECT_EQ(ListNames("/"), (std::vector<std::string>{"shown.txt", "qx system"}));
 }
 
 TEST_P(EngineListing, LongNamesOnlyCountWhenWholeAndMeantForTheEntry) {
@@ -149,7 +154,7 @@ TEST_P(EngineListing, LongNamesOnlyCountWhenWholeAndMeantForTheEntry) {
     ASSERT_EQ(names.size(), 3u);
     EXPECT_EQ(names[0], "plain.txt");
     EXPECT_EQ(names[1], "second.txt");
-    EXPECT_EQ(names[2], std::string(259, 'n'));  // a 260-character name lists as its first 259
+    EXPECT_EQ(names[2], std::string(260, 'n'));  // longer than a new name may be, yet whole
 }
 
 TEST_P(EngineListing, LookupComparesTheLongNameWhenThereIsOne) {

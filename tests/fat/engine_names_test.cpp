@@ -44,10 +44,13 @@ TEST(EngineNames, ShortNamesFromLongNames) {
     for (const auto& c : cases) EXPECT_EQ(Short(c.name), c.expected) << c.name;
 }
 
-TEST(EngineNames, NumericTailsEndAtTheEighthByte) {
+// Right after the base, never behind fill spaces: "AB    ~1" is a short
+// name checkers reject.
+TEST(EngineNames, NumericTailsFollowTheBase) {
     EXPECT_EQ(Tail(1, "MYFILETAGZ "), "MYFILE~1GZ ");
-    EXPECT_EQ(Tail(1, "AB         "), "AB    ~1   ");
-    EXPECT_EQ(Tail(1, "A       B  "), "A     ~1B  ");
+    EXPECT_EQ(Tail(1, "AB         "), "AB~1       ");
+    EXPECT_EQ(Tail(1, "A       B  "), "A~1     B  ");
+    EXPECT_EQ(Tail(12, "ABCDEF  TXT"), "ABCDE~12TXT");
     EXPECT_EQ(Tail(1, "README  TXT"), "README~1TXT");
     EXPECT_EQ(Tail(42, "README  TXT"), "READM~42TXT");
     EXPECT_EQ(Tail(99999, "README  TXT"), "RE~99999TXT");
@@ -66,15 +69,32 @@ TEST(EngineNames, Stamps) {
         {"24-03-15 14:30", 0x586F, 0x73C0},
         {"99-12-31 23:59", 0x279F, 0xBF60},
         {"80-01-01 00:00", 0x0021, 0x0000},
-        {nullptr, 0x0020, 0},
-        {"24-13-15 14:30", 0x0020, 0},  // no month 13
-        {"24-03-15", 0x0020, 0},        // too short
-        {"2x-03-15 14:30", 0x0020, 0},
+        // Four-digit years and seconds (kept to two-second steps).
+        {"2024-03-15 14:30:59", 0x586F, 0x73DD},
+        {"2107-12-31 23:59:58", 0xFF9F, 0xBF7D},
+        // Years FAT cannot hold are clamped to its first or last moment.
+        {"1979-12-31 23:59:59", 0x0021, 0x0000},
+        {"1970-01-01 00:00:00", 0x0021, 0x0000},
+        {"2108-01-01 00:00:00", 0xFF9F, 0xBF7D},
+        {"2200-06-01 12:00:00", 0xFF9F, 0xBF7D},
     };
     for (const auto& c : cases) {
         const FatStamp stamp = FatParseStamp(c.stamp);
-        EXPECT_EQ(stamp.date, c.date) << (c.stamp ? c.stamp : "null");
-        EXPECT_EQ(stamp.time, c.time) << (c.stamp ? c.stamp : "null");
+        EXPECT_EQ(stamp.date, c.date) << c.stamp;
+        EXPECT_EQ(stamp.time, c.time) << c.stamp;
+    }
+}
+
+// No stamp, or one that cannot be read, means now: never the invalid date
+// 1980-01-00 that an all-zero day gives.
+TEST(EngineNames, MissingOrMalformedStampsMeanNow) {
+    for (const char* stamp : {static_cast<const char*>(nullptr), "24-13-15 14:30", "24-03-15", "2x-03-15 14:30",
+                              "2024-03-15 14:30:6x"}) {
+        const FatStamp before = FatStampNow();
+        const FatStamp parsed = FatParseStamp(stamp);
+        const FatStamp after = FatStampNow();
+        EXPECT_TRUE(parsed.date == before.date || parsed.date == after.date) << (stamp ? stamp : "null");
+        EXPECT_NE(parsed.date & 0x1F, 0) << "day 0";
     }
 }
 
