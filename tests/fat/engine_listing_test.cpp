@@ -329,3 +329,28 @@ TEST_F(EngineRootDirectory, ManyFilesInOneDirectory) {
 }
 
 }  // namespace
+
+// Names no new entry may take, written by some other system: they still
+// list, open and read, so nothing already on a volume becomes unreachable.
+TEST_P(EngineListing, EntriesWithNamesNoNewEntryMayTakeStillListAndRead) {
+    std::vector<std::uint8_t> payload = {42};
+    ASSERT_TRUE(WriteWhole("/payload.bin", payload));
+    FatEntryInfo info{};
+    ASSERT_EQ(FatLookupEntry("/payload.bin", &info), 1);
+    const std::uint32_t cluster = info.first_cluster;
+    ASSERT_EQ(FatDeleteFile("/payload.bin"), 0);
+    ASSERT_EQ(FatAllocateCluster(Volume(), &info.first_cluster), 1);  // takes the same cluster back
+    ASSERT_EQ(info.first_cluster, cluster);
+    ASSERT_EQ(FatFlushCache(Volume()), 1);
+    std::vector<std::vector<std::uint8_t>> slots = LongSlots("what?.txt", "WHAT_~1 TXT");
+    slots.push_back(ShortSlot("WHAT_~1 TXT", 0x20, cluster, 1));
+    CraftRoot(slots);
+    EXPECT_EQ(ListNames("/"), std::vector<std::string>{"what?.txt"});
+    std::vector<std::uint8_t> back;
+    ASSERT_TRUE(ReadWhole("/what?.txt", &back));
+    EXPECT_EQ(back, payload);
+    EXPECT_STRNE(FatNewNameProblem("what?.txt"), nullptr);
+    EXPECT_FALSE(WriteWhole("/what?.txt", {1}));  // not re-created under the refused name
+    EXPECT_EQ(FatDeleteFile("/what?.txt"), 0);
+    ExpectFsckClean();
+}

@@ -79,11 +79,12 @@ void MakeFatImage(const std::string& path, std::uint64_t bytes, const std::strin
 }
 
 RunResult Fsck(const std::string& path, std::uint64_t byte_offset) {
-    if (byte_offset == 0) return Run("fsck.fat -n " + Quote(path));
+    // -S also rejects short names with spaces inside, which repairers rename.
+    if (byte_offset == 0) return Run("fsck.fat -n -S " + Quote(path));
     std::string copy = path + ".volume";
     Run("dd if=" + Quote(path) + " of=" + Quote(copy) + " bs=512 skip=" +
         std::to_string(byte_offset / 512) + " conv=sparse status=none");
-    RunResult r = Run("fsck.fat -n " + Quote(copy));
+    RunResult r = Run("fsck.fat -n -S " + Quote(copy));
     fs::remove(copy);
     return r;
 }
