@@ -126,12 +126,16 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
         }
     }
     const bool read_all = in.eof();
-    file.reset();  // close: flushes data, FAT and the entry's size
+    // Data, FAT and the entry's size must reach the medium before the file
+    // counts as written; the close that follows cannot say so.
+    if (written && FatFlushFile(file.get()) != 0) written = false;
+    file.reset();
     if (!written || !read_all) {
         // A half-written file is worse than none: take it away and say so.
         FatDeleteFile(target.c_str());
         CliFail(written ? "cannot read " + local.string() + "; " + target + " was not imported"
-                        : "the volume is full: " + target + " could not be written and was removed");
+                        : "the volume is full or cannot be written: " + target +
+                              " could not be written and was removed");
         return false;
     }
     return true;
