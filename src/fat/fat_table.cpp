@@ -127,7 +127,7 @@ int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t v
     if (!FatIsDataCluster(volume, cluster)) return 0;
     // Frees change the free count as much as allocations do: whatever
     // changes the FAT makes the FSInfo numbers unknown first.
-    FatInvalidateFsInfo(volume);
+    if (!FatInvalidateFsInfo(volume)) return 0;
     FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
     if (!node) return 0;
     ++volume.change_count;
@@ -213,22 +213,24 @@ int FatFreeChain(FatVolume& volume, std::uint32_t start) {
 
 // The free count and the next-free hint are both marked unknown: keeping the
 // count would need it right after every change, and a stale count is damage.
-void FatInvalidateFsInfo(FatVolume& volume) {
-    if (!volume.is_fat32 || volume.fsinfo_state == -1) return;
+// Until that reached the medium the FAT is not changed: false then.
+bool FatInvalidateFsInfo(FatVolume& volume) {
+    if (!volume.is_fat32 || volume.fsinfo_state == -1) return true;
     const bool inside_reserved =
         volume.fsinfo_sector != 0 && volume.fsinfo_sector < volume.reserved_sectors;
     std::uint8_t sector[kSectorSize];
     const std::uint32_t where = volume.volume_start + volume.fsinfo_sector;
     if (inside_reserved) {
-        if (!volume.read || !volume.read(where, sector, 1)) return;
+        if (!volume.read || !volume.read(where, sector, 1)) return false;
         // Only a real FSInfo sector is touched; anything else there is left alone.
         if (FatLoad32(sector + kFsInfoLead) == kFsInfoLeadSignature && volume.write) {
             FatStore32(sector + kFsInfoFreeCount, kFsInfoUnknown);
             FatStore32(sector + kFsInfoNextFree, kFsInfoUnknown);
-            volume.write(where, sector, 1);
+            if (!volume.write(where, sector, 1)) return false;
         }
     }
     volume.fsinfo_state = -1;
+    return true;
 }
 
 int FatCountFreeClusters(FatVolume& volume, std::uint32_t* free_clusters) {

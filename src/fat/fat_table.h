@@ -36,8 +36,9 @@ int FatExtendChain(FatVolume& volume, std::uint32_t* cluster, std::uint32_t coun
 int FatAppendCluster(FatVolume& volume, std::uint32_t chain_start, std::uint32_t new_cluster);
 // Sets every entry of the chain to free. Always 1.
 int FatFreeChain(FatVolume& volume, std::uint32_t start);
-// FAT32: marks the FSInfo free count and next-free hint unknown, once a mount.
-void FatInvalidateFsInfo(FatVolume& volume);
+// FAT32: marks the FSInfo free count and next-free hint unknown, once a
+// mount: true once that is on the medium (or there is nothing to mark).
+bool FatInvalidateFsInfo(FatVolume& volume);
 
 // Free data clusters, counted from the FAT the engine reads. 1 or 0.
 int FatCountFreeClusters(FatVolume& volume, std::uint32_t* free_clusters);

@@ -96,6 +96,19 @@ void StoreShortName(FatVolume& volume, std::uint32_t start, FatSlotRef at, const
     scan.Finish();
 }
 
+// A rename whose new entry could not be written (the directory could not
+// grow, a write failed) puts the old name back where it can.
+void RestoreRenamedEntry(FatVolume& volume, std::uint32_t parent, const FatFoundEntry& old_entry) {
+    FatCreatePlan plan;
+    if (!FatPlanNewEntry(volume, parent, old_entry.name, &plan) || plan.name_taken || plan.name_hidden ||
+        !plan.short_name_found)
+        return;
+    std::uint8_t entry[kFatEntrySize];
+    std::memcpy(entry, old_entry.entry, kFatEntrySize);
+    std::memcpy(entry, plan.short_name, kFatShortNameSize);
+    FatWriteEntrySet(volume, parent, plan, old_entry.name, entry, nullptr, nullptr);
+}
+
 FatSlotRef SlotAfter(FatSlotRef at) {
     return at.slot + 1 >= kFatSlotsPerSector ? FatSlotRef{at.sector_index + 1, 0} : FatSlotRef{at.sector_index, at.slot + 1};
 }
@@ -172,16 +185,20 @@ int FatRenamePath(const char* path, const char* new_name) {
     if (!FatPlanNewEntry(volume, parent, new_name, &plan, nullptr, &old_entry.where)) return 0;
     if (plan.name_taken || plan.name_hidden || !plan.short_name_found) return 0;
 
+    if (!FatPlanHasRoom(volume, parent, plan)) return 0;
+
     std::uint8_t entry[kFatEntrySize];
     std::memcpy(entry, old_entry.entry, kFatEntrySize);
     std::memcpy(entry, plan.short_name, kFatShortNameSize);
     entry[kReserved] = 0;  // case hints of the old short name no longer apply
-    FatSlotRef new_at, new_long_name_at;
-    if (!FatWriteEntrySet(volume, parent, plan, new_name, entry, &new_at, &new_long_name_at)) return 0;
-    if (FatDeleteEntrySet(volume, parent, old_entry.where, old_entry.has_long_name, old_entry.long_name_start))
-        return 1;
-    // The old name could not be retired: take the new one back.
-    FatDeleteEntrySet(volume, parent, new_at, true, new_long_name_at);
+    // The old name goes first. Two names on one cluster chain at a power cut
+    // in between would be damage that checkers repair by cutting one of them
+    // to nothing; a chain no name holds is only lost clusters, which they
+    // recover whole.
+    if (!FatDeleteEntrySet(volume, parent, old_entry.where, old_entry.has_long_name, old_entry.long_name_start))
+        return 0;
+    if (FatWriteEntrySet(volume, parent, plan, new_name, entry, nullptr, nullptr)) return 1;
+    RestoreRenamedEntry(volume, parent, old_entry);
     return 0;
 }
 
