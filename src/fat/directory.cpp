@@ -1,5 +1,6 @@
 #include "fat/directory.h"
 
+#include <algorithm>
 #include <bitset>
 #include <cstring>
 
@@ -300,6 +301,7 @@ FatDirStatus FatDirSectorNumber(FatVolume& volume, FatDirChain* chain, std::uint
     while (chain->cluster_index < wanted) {
         const std::uint32_t next = FatNextCluster(volume, chain->cluster);
         if (next == kFatEndOfChain) return FatDirStatus::kEnd;
+        if (next == kFatChainUnreadable) return FatDirStatus::kFailed;
         if (next == kFatFree) {
             FatReportDamage(volume, "directory chain runs into a free cluster", chain->cluster);
             return FatDirStatus::kFailed;
@@ -537,6 +539,19 @@ bool FatPlanHasRoom(const FatVolume& volume, std::uint32_t start, const FatCreat
     return plan.sector_count + ClustersToGrow(volume, plan) * volume.sectors_per_cluster <= kFatMaxDirSectors;
 }
 
+namespace {
+
+// Slot `offset` of a run that starts at `from`.
+FatSlotRef SlotInRun(FatSlotRef from, std::uint32_t offset) {
+    const std::uint32_t index = from.slot + offset;
+    return FatSlotRef{from.sector_index + index / kFatSlotsPerSector, index % kFatSlotsPerSector};
+}
+
+}  // namespace
+
+// The sector holding the short entry is written first, then the ones before
+// it: a power cut in between leaves an entry known by its short name only,
+// never long-name parts that belong to no entry.
 int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan, const char* name,
                      const std::uint8_t* short_entry, FatSlotRef* written_at, FatSlotRef* long_name_at) {
     std::uint16_t units[kFatLongNameCapacity];
@@ -549,27 +564,50 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
     if (!ClaimRun(volume, start, plan, &run_start)) return 0;
 
     const std::uint8_t checksum = FatShortNameChecksum(short_entry);
-    FatLongName written_name;
-    FatClearLongName(&written_name);
-    FatDirScanner scan(volume, start, run_start);
-    if (index_follows) scan.EditsKeepIndex();
-    auto fail = [&] {
-        if (index_follows) FatDirIndexForget();
-        return 0;
+    const FatSlotRef short_at = SlotInRun(run_start, parts);
+    // Fills the slots of one sector of the run: part `parts` comes first,
+    // part 1 last, then the short entry.
+    auto write_sector = [&](std::uint32_t sector_index) {
+        const std::uint32_t first = sector_index == run_start.sector_index
+                                        ? 0
+                                        : (sector_index - run_start.sector_index) * kFatSlotsPerSector - run_start.slot;
+        const FatSlotRef from = SlotInRun(run_start, first);
+        const std::uint32_t last = std::min(parts, first + (kFatSlotsPerSector - from.slot) - 1);
+        FatDirScanner scan(volume, start, from);
+        if (index_follows) scan.EditsKeepIndex();
+        for (std::uint32_t offset = first; offset <= last; ++offset) {
+            if (!scan.Next()) return false;
+            if (offset == parts) {
+                std::memcpy(scan.Entry(), short_entry, kFatEntrySize);
+            } else {
+                FatWriteLongNamePart(scan.Entry(), units, static_cast<std::uint32_t>(unit_count), parts - offset,
+                                     checksum);
+            }
+            scan.MarkDirty();
+        }
+        return scan.Finish();
     };
-    for (std::uint32_t part = parts; part >= 1; --part) {
-        if (!scan.Next()) return fail();
-        FatWriteLongNamePart(scan.Entry(), units, static_cast<std::uint32_t>(unit_count), part, checksum);
-        FatCollectLongName(scan.Entry(), &written_name);
-        scan.MarkDirty();
+    bool written = write_sector(short_at.sector_index);
+    for (std::uint32_t sector = short_at.sector_index; written && sector-- > run_start.sector_index;)
+        written = write_sector(sector);
+    if (!written) {
+        if (index_follows) FatDirIndexForget();
+        // A short entry already written without its long name is taken back.
+        FatDeleteEntrySet(volume, start, short_at, false, short_at);
+        return 0;
     }
-    if (!scan.Next()) return fail();
-    std::memcpy(scan.Entry(), short_entry, kFatEntrySize);
-    scan.MarkDirty();
-    if (written_at) *written_at = scan.Where();
+    if (written_at) *written_at = short_at;
     if (long_name_at) *long_name_at = run_start;
-    if (!scan.Finish()) return fail();
-    if (index_follows) FatDirIndexNoteCreate(written_name, short_entry, plan);
+    if (index_follows) {
+        FatLongName written_name;
+        FatClearLongName(&written_name);
+        std::uint8_t part_slot[kFatEntrySize];
+        for (std::uint32_t part = parts; part >= 1; --part) {
+            FatWriteLongNamePart(part_slot, units, static_cast<std::uint32_t>(unit_count), part, checksum);
+            FatCollectLongName(part_slot, &written_name);
+        }
+        FatDirIndexNoteCreate(written_name, short_entry, plan);
+    }
     return 1;
 }
 

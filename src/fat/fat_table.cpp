@@ -113,7 +113,7 @@ std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster) {
         return kFatEndOfChain;
     }
     std::uint32_t value;
-    if (!ReadRawEntry(volume, cluster, &value)) return kFatEndOfChain;
+    if (!ReadRawEntry(volume, cluster, &value)) return kFatChainUnreadable;
     if (value == kFatFree) return kFatFree;
     if (IsEndOfChainValue(volume, value)) return kFatEndOfChain;
     if (!FatIsDataCluster(volume, value)) {
@@ -188,7 +188,7 @@ int FatAppendCluster(FatVolume& volume, std::uint32_t chain_start, std::uint32_t
     std::uint32_t current = chain_start;
     for (std::uint32_t steps = 0; steps <= volume.cluster_count; ++steps) {
         const std::uint32_t next = FatNextCluster(volume, current);
-        if (next == kFatFree) return 0;
+        if (next == kFatFree || next == kFatChainUnreadable) return 0;
         if (next == kFatEndOfChain) {
             return FatSetClusterEntry(volume, new_cluster, kFatEndOfChain) &&
                    FatSetClusterEntry(volume, current, new_cluster);
@@ -203,9 +203,10 @@ int FatFreeChain(FatVolume& volume, std::uint32_t start) {
     std::uint32_t current = start;
     for (std::uint32_t steps = 0; steps <= volume.cluster_count; ++steps) {
         if (current == kFatEndOfChain || current == kFatFree) return 1;
+        if (current == kFatChainUnreadable) return 0;
         if (!FatIsDataCluster(volume, current)) return 1;
         const std::uint32_t next = FatNextCluster(volume, current);
-        FatSetClusterEntry(volume, current, kFatFree);
+        if (!FatSetClusterEntry(volume, current, kFatFree)) return 0;
         current = next;
     }
     return 1;

@@ -10,6 +10,9 @@
 // sector or a chain value that names no cluster of the volume.
 constexpr std::uint32_t kFatEndOfChain = 0xFFFFFFFFu;
 constexpr std::uint32_t kFatFree = 0;
+// The FAT sector holding the entry could not be read: the chain may go on,
+// so nothing may be concluded from where it seems to stop.
+constexpr std::uint32_t kFatChainUnreadable = 0xFFFFFFFEu;
 
 // Clears the cache without writing anything (a mount drops stale FAT data).
 void FatResetCache(FatVolume& volume);
@@ -19,8 +22,9 @@ FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector);
 // 1 when every dirty FAT sector reached the medium (each FAT copy), else 0.
 int FatFlushCache(FatVolume& volume);
 
-// Next cluster of the chain, 0 for a free entry, or kFatEndOfChain. Cluster 0
-// reads as cluster 2.
+// Next cluster of the chain, 0 for a free entry, kFatEndOfChain, or
+// kFatChainUnreadable when its FAT sector cannot be read. Cluster 0 reads as
+// cluster 2.
 std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster);
 // 1 after storing the value in the cached sector, 0 when it cannot be loaded
 // or the cluster lies outside the volume.
@@ -34,7 +38,8 @@ int FatAllocateCluster(FatVolume& volume, std::uint32_t* cluster);
 int FatExtendChain(FatVolume& volume, std::uint32_t* cluster, std::uint32_t count);
 // Links an already chosen cluster after the last cluster of a chain.
 int FatAppendCluster(FatVolume& volume, std::uint32_t chain_start, std::uint32_t new_cluster);
-// Sets every entry of the chain to free. Always 1.
+// Sets every entry of the chain to free: 1, or 0 when part of it could not
+// be read or changed (its clusters stay in use: lost, never reused twice).
 int FatFreeChain(FatVolume& volume, std::uint32_t start);
 // FAT32: marks the FSInfo free count and next-free hint unknown, once a
 // mount: true once that is on the medium (or there is nothing to mark).

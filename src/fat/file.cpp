@@ -75,6 +75,7 @@ void ClearRecord(FatFile* file) {
     file->flags = 0;
     file->entry_at = FatSlotRef{0, 0};
     file->chain_may_overhang = 0;
+    file->extend_failed = 0;
     file->loop_mark = file->loop_power = file->loop_length = 0;
 }
 
@@ -142,6 +143,7 @@ ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* clust
     }
     while (at < index) {
         const std::uint32_t next = FatNextCluster(volume, current);
+        if (next == kFatChainUnreadable) return ChainLookup::kFailed;
         if (next == kFatEndOfChain) {
             *last = current;
             *last_index = at;
@@ -241,27 +243,29 @@ bool BufferSector(FatFile* file, std::uint32_t sector_index, bool for_write) {
 }
 
 // Frees clusters past the ones the size needs (left by a failed extension
-// or a failed write); an empty file keeps no cluster.
-void TrimChain(FatFile* file) {
+// or a failed write); an empty file keeps no cluster. False when part of
+// the chain could not be freed (those clusters are lost, never reused).
+bool TrimChain(FatFile* file) {
     FatVolume& volume = FatTheVolume();
     file->chain_may_overhang = 0;
-    if (file->first_cluster == 0) return;
+    if (file->first_cluster == 0) return true;
     const std::uint32_t needed = file->size == 0 ? 0 : (file->size - 1) / ClusterBytes(volume) + 1;
+    bool freed = true;
     if (needed == 0) {
-        FatFreeChain(volume, file->first_cluster);
+        freed = FatFreeChain(volume, file->first_cluster) == 1;
         file->first_cluster = 0;
         file->size_changed = 1;
     } else {
         std::uint32_t cluster, last, last_index;
-        if (FindCluster(file, needed - 1, &cluster, &last, &last_index) != ChainLookup::kFound) return;
+        if (FindCluster(file, needed - 1, &cluster, &last, &last_index) != ChainLookup::kFound) return false;
         const std::uint32_t next = FatNextCluster(volume, cluster);
-        if (next != kFatEndOfChain && next != kFatFree) {
-            FatSetClusterEntry(volume, cluster, kFatEndOfChain);
-            FatFreeChain(volume, next);
-        }
+        if (next == kFatChainUnreadable) return false;
+        if (next != kFatEndOfChain && next != kFatFree)
+            freed = FatSetClusterEntry(volume, cluster, kFatEndOfChain) && FatFreeChain(volume, next);
     }
     file->cached_cluster_index = kNoIndex;
     file->cached_cluster = kNoIndex;
+    return freed;
 }
 
 // FAT first, then the entry: a failure in between leaves lost clusters at
@@ -269,7 +273,7 @@ void TrimChain(FatFile* file) {
 bool FlushRecord(FatFile* file) {
     FatVolume& volume = FatTheVolume();
     bool ok = WriteBackBuffer(file);
-    if (file->chain_may_overhang) TrimChain(file);
+    if (file->chain_may_overhang && !TrimChain(file)) ok = false;
     if (!FatFlushCache(volume)) return false;
     if (file->size_changed) {
         if (FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, file->size,
@@ -309,10 +313,10 @@ bool Truncate(FatFile* file, const char* stamp) {
     const FatStamp when = FatParseStamp(stamp);
     if (!FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, 0, 0, &when))
         return false;
-    if (FatIsDataCluster(volume, file->first_cluster)) FatFreeChain(volume, file->first_cluster);
+    const bool freed = !FatIsDataCluster(volume, file->first_cluster) || FatFreeChain(volume, file->first_cluster);
     file->first_cluster = 0;
     file->size = 0;
-    return true;
+    return freed;
 }
 
 bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
@@ -508,8 +512,9 @@ int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length
     // Nothing goes past 4 GiB - 1, and the count must fit the int result.
     length = std::min(length, kLargestFileSize - file->position);
     length = std::min<std::uint32_t>(length, 0x7FFFFFFF);
+    file->extend_failed = 0;
     std::uint32_t done = 0;
-    while (done < length) {
+    while (done < length && !file->extend_failed) {
         const FileStep step = NextStep(*file, length - done);
         const std::uint32_t remaining = step.remaining, sector_index = step.sector_index, offset = step.offset;
         std::uint32_t moved;
@@ -566,10 +571,10 @@ int FatDeleteFile(const char* path) {
     if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
                            found.long_name_start))
         return -1;
+    // A chain that could not be freed stays allocated: space lost, said so.
     const std::uint32_t first = FatEntryFirstCluster(found.entry);
-    if (FatIsDataCluster(volume, first)) FatFreeChain(volume, first);
-    FatFlushCache(volume);
-    return 0;
+    const bool freed = !FatIsDataCluster(volume, first) || FatFreeChain(volume, first);
+    return FatFlushCache(volume) && freed ? 0 : -1;
 }
 
 int FatMakeDirectory(const char* path) {
@@ -602,8 +607,8 @@ int FatRemoveDirectory(const char* path) {
     if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
                            found.long_name_start))
         return 0;
-    FatFreeChain(volume, first);
-    return FatFlushCache(volume);
+    const bool freed = FatFreeChain(volume, first) == 1;
+    return FatFlushCache(volume) && freed ? 1 : 0;
 }
 
 std::uint32_t FatReadFileSectors(FatFile* file, std::uint32_t sector_index, std::uint8_t* buffer,
@@ -625,7 +630,7 @@ std::uint32_t FatWriteFileSectors(FatFile* file, std::uint32_t sector_index, con
         static_cast<std::uint32_t>((std::uint64_t{sector_index} + count - 1) / volume.sectors_per_cluster);
     // Enough clusters for the whole request in one step; when the volume
     // fills part-way, what was linked is still written.
-    GrowChainThrough(file, through);
+    if (!GrowChainThrough(file, through)) file->extend_failed = 1;
     std::uint32_t cluster, last, last_index;
     if (FindCluster(file, index, &cluster, &last, &last_index) != ChainLookup::kFound) return 0;
     const std::uint32_t moved =

@@ -38,6 +38,9 @@ struct FatFile {
     FatSlotRef entry_at;
     // Clusters may hang past the size (a failed extension); trimmed at close.
     std::uint32_t chain_may_overhang;
+    // The chain could not be extended during this write (full, or a FAT
+    // sector unreadable): the write ends there rather than try again.
+    std::uint32_t extend_failed;
     // Loop detection along the walk that reached the cached cluster.
     std::uint32_t loop_mark;
     std::uint32_t loop_power;
