@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fat/case_fold.h"
 #include "fat/dir_entry.h"
 #include "fat/fat_table.h"
 #include "fat/long_name.h"
@@ -112,8 +113,14 @@ std::uint32_t NextSlot(std::uint32_t slot) { return (slot + 1) & (kTableSize - 1
 
 std::uint64_t Mix(std::uint64_t hash, std::uint8_t byte) { return (hash ^ byte) * kFnvPrime; }
 
-std::uint8_t FoldByte(char c) {
-    return static_cast<std::uint8_t>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+// One character of a name, letters folded, into the hash.
+std::uint64_t MixFolded(std::uint64_t hash, const char* text, std::size_t* at) {
+    std::uint32_t code_point;
+    *at += FatTakeChar(text + *at, &code_point);
+    const std::uint32_t folded = FatFoldCodePoint(code_point);
+    if (folded < 0x80) return Mix(hash, static_cast<std::uint8_t>(folded));
+    for (int shift = 0; shift < 32; shift += 8) hash = Mix(hash, static_cast<std::uint8_t>(folded >> shift));
+    return hash;
 }
 
 std::size_t TrimmedLength(const char* text, std::size_t length) {
@@ -122,16 +129,16 @@ std::size_t TrimmedLength(const char* text, std::size_t length) {
 }
 
 // Names that FatNamesMatch finds equal get the same key: both parts of the
-// name around its last dot, trailing spaces dropped, ASCII letters folded.
+// name around its last dot, trailing spaces dropped, letters folded.
 std::uint64_t NameKey(const char* name) {
     const char* dot = std::strrchr(name, '.');
     const std::size_t base_length = TrimmedLength(name, dot ? static_cast<std::size_t>(dot - name) : std::strlen(name));
     std::uint64_t hash = kFnvOffset;
-    for (std::size_t i = 0; i < base_length; ++i) hash = Mix(hash, FoldByte(name[i]));
+    for (std::size_t i = 0; i < base_length;) hash = MixFolded(hash, name, &i);
     if (dot) {
         hash = Mix(hash, kExtensionMark);
         const std::size_t extension_length = TrimmedLength(dot + 1, std::strlen(dot + 1));
-        for (std::size_t i = 0; i < extension_length; ++i) hash = Mix(hash, FoldByte(dot[1 + i]));
+        for (std::size_t i = 0; i < extension_length;) hash = MixFolded(hash, dot + 1, &i);
     } else {
         hash = Mix(hash, kNoExtensionMark);
     }

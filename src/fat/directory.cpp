@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fat/boot_sector.h"
+#include "fat/case_fold.h"
 #include "fat/dir_cache.h"
 #include "fat/dir_index.h"
 #include "fat/fat_table.h"
@@ -110,6 +111,8 @@ void FillFound(const FatDirScanner& scan, const std::uint8_t* entry, FatFoundEnt
     found->where = scan.Where();
     found->has_long_name = scan.HasLongName();
     found->long_name_start = scan.LongNameStart();
+    found->has_parts_before = scan.HasPartsBefore();
+    found->parts_start = scan.PartsStart();
     if (found->has_long_name) {
         FatLongNameToUtf8(scan.LongName(), found->name, sizeof found->name);
     } else {
@@ -395,7 +398,20 @@ bool FatDirScanner::Next() {
         // Another operation used the sector buffer since: bring ours back.
         if (!Load(where_.sector_index)) return false;
     }
+    if (PastFixedRootEntries()) return false;
     Classify();
+    return true;
+}
+
+// A FAT16 root whose entry count is no multiple of 16 ends inside its last
+// sector: the slots after it are no entries for any other system.
+bool FatDirScanner::PastFixedRootEntries() {
+    if (!IsFixedRoot(volume_, chain_.start) ||
+        where_.sector_index * kFatSlotsPerSector + where_.slot < volume_.root_entry_count)
+        return false;
+    if (!WritePending()) return true;
+    status_ = FatDirStatus::kEnd;
+    sector_count_ = volume_.root_dir_sectors;
     return true;
 }
 
@@ -408,6 +424,10 @@ void FatDirScanner::Classify() {
     has_long_name_ = false;
     long_name_checked_ = true;
     class_ = FatClassifySlot(entry);
+    parts_before_ = in_parts_;
+    const bool part = class_ == FatSlotClass::kLongNamePart;
+    if (part && !in_parts_) parts_start_ = where_;
+    in_parts_ = part;
     switch (class_) {
         case FatSlotClass::kLongNamePart:
             if (entry[0] & 0x40) long_name_start_ = where_;
@@ -434,6 +454,23 @@ bool FatDirScanner::HasLongName() const {
 
 bool FatDirScanner::Finish() { return WritePending(); }
 
+namespace {
+
+// Two runs of UTF-8 text hold the same characters once letters are folded
+// (the folded forms may differ in byte length).
+bool SameFoldedText(const char* x, std::size_t x_length, const char* y, std::size_t y_length) {
+    std::size_t i = 0, j = 0;
+    while (i < x_length && j < y_length) {
+        std::uint32_t cx, cy;
+        i += FatTakeChar(x + i, &cx);
+        j += FatTakeChar(y + j, &cy);
+        if (FatFoldCodePoint(cx) != FatFoldCodePoint(cy)) return false;
+    }
+    return i >= x_length && j >= y_length;
+}
+
+}  // namespace
+
 int FatNamesMatch(const char* a, const char* b) {
     if (!a || !b) return 0;
     struct Parts {
@@ -452,17 +489,10 @@ int FatNamesMatch(const char* a, const char* b) {
         return Parts{name, trimmed(name, static_cast<std::size_t>(dot - name)), dot + 1,
                      trimmed(dot + 1, std::strlen(dot + 1))};
     };
-    auto equal = [](const char* x, const char* y, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) {
-            auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-            if (fold(x[i]) != fold(y[i])) return false;
-        }
-        return true;
-    };
     const Parts pa = split(a), pb = split(b);
     if ((pa.ext == nullptr) != (pb.ext == nullptr)) return 0;
-    if (pa.ext && (pa.ext_length != pb.ext_length || !equal(pa.ext, pb.ext, pa.ext_length))) return 0;
-    return pa.base_length == pb.base_length && equal(pa.base, pb.base, pa.base_length) ? 1 : 0;
+    if (pa.ext && !SameFoldedText(pa.ext, pa.ext_length, pb.ext, pb.ext_length)) return 0;
+    return SameFoldedText(pa.base, pa.base_length, pb.base, pb.base_length) ? 1 : 0;
 }
 
 int FatLocateEntry(FatVolume& volume, std::uint32_t start, const char* name, FatFoundEntry* found) {
@@ -643,6 +673,10 @@ int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, 
     return 0;
 }
 
+int FatDeleteFoundEntry(FatVolume& volume, std::uint32_t start, const FatFoundEntry& found) {
+    return FatDeleteEntrySet(volume, start, found.where, found.has_parts_before, found.parts_start);
+}
+
 int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where, const std::uint8_t* short_name,
                         std::uint32_t size, std::uint32_t first_cluster, const FatStamp* stamp) {
     if (!volume.write) return 0;
@@ -682,8 +716,8 @@ int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8
     bool has_long_name = false;
     const int found = EditFirstVisibleWithShortName(volume, start, short_name, [&](FatDirScanner& scan) {
         where = scan.Where();
-        has_long_name = scan.HasLongName();
-        long_name_start = scan.LongNameStart();
+        has_long_name = scan.HasPartsBefore();
+        long_name_start = scan.PartsStart();
         return 1;
     });
     return found ? FatDeleteEntrySet(volume, start, where, has_long_name, long_name_start) : 0;

@@ -65,6 +65,10 @@ public:
     }
     const FatLongName& LongName() const { return long_name_; }
     FatSlotRef LongNameStart() const { return long_name_start_; }
+    // Long-name parts stand right before this slot, whole or not, and where
+    // the first of them is: deleting the entry takes them all.
+    bool HasPartsBefore() const { return parts_before_; }
+    FatSlotRef PartsStart() const { return parts_start_; }
     void MarkDirty() {
         dirty_ = true;
         ++volume_.change_count;
@@ -86,6 +90,7 @@ private:
     bool Load(std::uint32_t sector_index);
     bool Fetch(std::uint32_t sector_index, std::uint32_t sector);
     bool WritePending();
+    bool PastFixedRootEntries();
     void Classify();
 
     FatVolume& volume_;
@@ -100,6 +105,9 @@ private:
     FatSlotClass class_ = FatSlotClass::kSkipped;
     FatLongName long_name_;
     FatSlotRef long_name_start_{0, 0};
+    FatSlotRef parts_start_{0, 0};
+    bool in_parts_ = false;
+    bool parts_before_ = false;
     mutable bool has_long_name_ = false;
     mutable bool long_name_checked_ = true;
     bool consumed_ = false;
@@ -115,6 +123,8 @@ struct FatFoundEntry {
     FatSlotRef where;
     FatSlotRef long_name_start;
     bool has_long_name;
+    bool has_parts_before;  // long-name parts right before it, its own or orphans
+    FatSlotRef parts_start;
     char name[kFatNameBufferSize];  // the long name, or the listing form of the short name
 };
 
@@ -171,6 +181,10 @@ int FatWriteNewEntries(FatVolume& volume, std::uint32_t start, const char* long_
 // deleted: 1, or 0 when a write failed.
 int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, bool has_long_name,
                       FatSlotRef long_name_start);
+// Marks a found entry deleted with every long-name part right before it:
+// parts whose checksum does not match would otherwise outlive it as
+// orphans, which checkers count as damage. 1, or 0.
+int FatDeleteFoundEntry(FatVolume& volume, std::uint32_t start, const FatFoundEntry& found);
 // Stores size and first cluster into the short entry at `where` when it
 // still carries short_name; otherwise into the first entry that does.
 // A stamp, when given, becomes the entry's write time (a replaced file's).

@@ -568,8 +568,7 @@ int FatDeleteFile(const char* path) {
     if (!FatLocateEntry(volume, scratch.parent_cluster, scratch.name, &found)) return -1;
     if (!FatIsFileEntry(found.entry) || FatIsEntryOpen(scratch.parent_cluster, found.entry)) return -1;
     // The entry goes first: a failure after it leaves lost clusters at worst.
-    if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
-                           found.long_name_start))
+    if (!FatDeleteFoundEntry(volume, scratch.parent_cluster, found))
         return -1;
     // A chain that could not be freed stays allocated: space lost, said so.
     const std::uint32_t first = FatEntryFirstCluster(found.entry);
@@ -604,8 +603,7 @@ int FatRemoveDirectory(const char* path) {
         return 0;
     }
     if (!DirectoryIsEmpty(volume, first)) return 0;
-    if (!FatDeleteEntrySet(volume, scratch.parent_cluster, found.where, found.has_long_name,
-                           found.long_name_start))
+    if (!FatDeleteFoundEntry(volume, scratch.parent_cluster, found))
         return 0;
     const bool freed = FatFreeChain(volume, first) == 1;
     return FatFlushCache(volume) && freed ? 1 : 0;

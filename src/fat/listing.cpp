@@ -195,7 +195,7 @@ int FatRenamePath(const char* path, const char* new_name) {
     // in between would be damage that checkers repair by cutting one of them
     // to nothing; a chain no name holds is only lost clusters, which they
     // recover whole.
-    if (!FatDeleteEntrySet(volume, parent, old_entry.where, old_entry.has_long_name, old_entry.long_name_start))
+    if (!FatDeleteFoundEntry(volume, parent, old_entry))
         return 0;
     if (FatWriteEntrySet(volume, parent, plan, new_name, entry, nullptr, nullptr)) return 1;
     RestoreRenamedEntry(volume, parent, old_entry);

@@ -84,6 +84,14 @@ std::size_t TakeUtf8(const unsigned char* p, std::uint32_t* cp) {
 
 void FatClearLongName(FatLongName* name) { std::memset(name, 0, sizeof *name); }
 
+std::size_t FatTakeChar(const char* text, std::uint32_t* code_point) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const std::size_t length = TakeUtf8(p, code_point);
+    if (length) return length;
+    *code_point = 0x110000u + p[0];
+    return 1;
+}
+
 // Parts come last-first, each carrying one number less, with one checksum;
 // anything else leaves the collection broken, so no name is taken from it.
 void FatCollectLongName(const std::uint8_t* slot, FatLongName* name) {

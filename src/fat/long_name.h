@@ -45,6 +45,11 @@ std::uint32_t FatLongNameLength(const FatLongName& name);
 // The collected name as UTF-8, cut at a character boundary to fit out_size.
 void FatLongNameToUtf8(const FatLongName& name, char* out, std::size_t out_size);
 
+// One character of NUL-terminated text: its byte count and code point, or
+// 1 and the byte itself (above 0x10FFFF, so never a character) where the
+// text is not UTF-8 there.
+std::size_t FatTakeChar(const char* text, std::uint32_t* code_point);
+
 // Decodes UTF-8 into UTF-16 units: the unit count, or -1 for invalid UTF-8
 // or more than `capacity` units.
 int FatUtf8ToUtf16(const char* text, std::uint16_t* units, std::uint32_t capacity);

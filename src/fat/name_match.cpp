@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fat/case_fold.h"
 #include "fat/dir_entry.h"
 #include "fat/directory.h"
 
@@ -16,9 +17,12 @@ bool IsHighSurrogate(std::uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(std::uint16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 bool IsSurrogate(std::uint16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
 
-// Only ASCII letters fold, as in FatNamesMatch.
-std::uint16_t FoldUnit(std::uint16_t u) {
-    return (u >= 'a' && u <= 'z') ? static_cast<std::uint16_t>(u - 'a' + 'A') : u;
+// Letters fold as in FatNamesMatch.
+std::uint16_t FoldUnit(std::uint16_t u) { return FatFoldUnit(u); }
+
+// Short names hold bytes, not characters: only ASCII letters fold there.
+std::uint8_t FoldShortByte(std::uint8_t c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<std::uint8_t>(c - 'a' + 'A') : c;
 }
 
 std::size_t TrimmedLength(const char* text, std::size_t length) {
@@ -60,7 +64,7 @@ FatNameMatcher::FatNameMatcher(const char* sought) : sought_(sought) {
     const std::size_t base_length = TrimmedLength(sought, dot ? static_cast<std::size_t>(dot - sought) : total);
     short_base_length_ = static_cast<std::uint32_t>(std::min(base_length, kFatShortBaseSize));
     for (std::uint32_t i = 0; i < short_base_length_; ++i)
-        short_base_[i] = static_cast<std::uint8_t>(FoldUnit(static_cast<std::uint8_t>(sought[i])));
+        short_base_[i] = FoldShortByte(static_cast<std::uint8_t>(sought[i]));
     if (total >= kFatNameBufferSize || !ConvertPart(sought, base_length, &base_)) return;
     has_extension_ = dot != nullptr;
     if (dot && !ConvertPart(dot + 1, TrimmedLength(dot + 1, std::strlen(dot + 1)), &extension_)) return;
@@ -120,7 +124,7 @@ bool FatNameMatcher::MayMatchShortName(const std::uint8_t* short_name) const {
     if (!sought_) return false;
     for (std::uint32_t i = short_base_length_; i-- > 0;) {
         const auto shown = static_cast<std::uint8_t>(FatShortNameShownChar(short_name[i]));
-        if (FoldUnit(shown) != short_base_[i]) return false;
+        if (FoldShortByte(shown) != short_base_[i]) return false;
     }
     return true;
 }

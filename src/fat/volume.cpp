@@ -122,8 +122,11 @@ int FatMountMedia() { return FatMountWith(MediaRead, MediaWrite); }
 
 std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster) {
     if (cluster == 0 && !volume.is_fat32) return volume.volume_start + volume.root_dir_offset;
+    // The root takes whole sectors: a root entry count that is no multiple of
+    // 16 still ends the root on a sector boundary, rounded up as the mount
+    // counted it.
     std::uint32_t sector = volume.first_data_sector + (cluster - 2) * volume.sectors_per_cluster;
-    if (!volume.is_fat32) sector += volume.root_entry_count * 32u / 512u;
+    if (!volume.is_fat32) sector += volume.root_dir_sectors;
     return sector;
 }
 

@@ -207,7 +207,9 @@ TEST(EngineNameMatcher, AgreesWithTheUtf8ComparisonOnHardCases) {
         {{'a', 'b', '.'}, "ab.", true},
         {{'.', 'b', 'a', 's', 'h', 'r', 'c'}, ".BASHRC", true},      // empty base
         {{'x', '.', 'y', '.', 'z'}, "X.Y.z", true},                 // the last dot splits
-        {{0xE9, '.', 't'}, "\xc3\x89.t", false},                    // only ASCII letters fold
+        {{0xE9, '.', 't'}, "\xc3\x89.t", true},                     // letters beyond A-Z fold too
+        {{0x0250, '.', 't'}, "\xe2\xb1\xaf.t", true},               // to a form of another UTF-8 length
+        {{0x0131}, "I", false},                                     // never onto ASCII
         {{0xE9, '.', 't'}, "\xc3\xa9.T", true},
         {{'a', 0xD83D, 0xDE00}, "a\xf0\x9f\x98\x80", true},          // a surrogate pair
         {{'a', 0xD83D}, "a\xef\xbf\xbd", true},                     // a lone high surrogate reads as U+FFFD

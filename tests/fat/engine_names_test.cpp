@@ -112,7 +112,10 @@ TEST(EngineNames, NameComparison) {
         {"a.txt", "a.tx", 0},
         {"a.b.c", "A.B.C", 1},
         {"caf\xc3\xa9", "CAF\xc3\xa9", 1},
-        {"caf\xc3\xa9", "CAF\xc3\x89", 0},  // only A-Z fold
+        {"caf\xc3\xa9", "CAF\xc3\x89", 1},  // letters beyond A-Z fold as well
+        {"\xd0\xb4\xd0\xb0.txt", "\xd0\x94\xd0\x90.TXT", 1},  // Cyrillic
+        {"stra\xc3\x9f" "e", "STRASSE", 0},  // no one-letter upper case: kept apart
+        {"\xc4\xb1", "I", 0},  // dotless i never matches an ASCII name
         {"other.txt", "README.TXT", 0},
     };
     for (const auto& c : cases) EXPECT_EQ(FatNamesMatch(c.a, c.b), c.match) << c.a << " / " << c.b;
