@@ -398,20 +398,7 @@ bool FatDirScanner::Next() {
         // Another operation used the sector buffer since: bring ours back.
         if (!Load(where_.sector_index)) return false;
     }
-    if (PastFixedRootEntries()) return false;
     Classify();
-    return true;
-}
-
-// A FAT16 root whose entry count is no multiple of 16 ends inside its last
-// sector: the slots after it are no entries for any other system.
-bool FatDirScanner::PastFixedRootEntries() {
-    if (!IsFixedRoot(volume_, chain_.start) ||
-        where_.sector_index * kFatSlotsPerSector + where_.slot < volume_.root_entry_count)
-        return false;
-    if (!WritePending()) return true;
-    status_ = FatDirStatus::kEnd;
-    sector_count_ = volume_.root_dir_sectors;
     return true;
 }
 

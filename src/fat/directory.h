@@ -90,7 +90,6 @@ private:
     bool Load(std::uint32_t sector_index);
     bool Fetch(std::uint32_t sector_index, std::uint32_t sector);
     bool WritePending();
-    bool PastFixedRootEntries();
     void Classify();
 
     FatVolume& volume_;

@@ -76,6 +76,10 @@ void ClearRecord(FatFile* file) {
     file->entry_at = FatSlotRef{0, 0};
     file->chain_may_overhang = 0;
     file->extend_failed = 0;
+    file->replacing = 0;
+    file->replaced_cluster = 0;
+    file->replace_stamp = FatStamp{0, 0};
+    file->created = 0;
     file->loop_mark = file->loop_power = file->loop_length = 0;
 }
 
@@ -268,17 +272,32 @@ bool TrimChain(FatFile* file) {
     return freed;
 }
 
+// The entry names the new chain now: the old one goes.
+bool FinishReplace(FatFile* file) {
+    FatVolume& volume = FatTheVolume();
+    const std::uint32_t old_chain = file->replaced_cluster;
+    file->replacing = 0;
+    file->replaced_cluster = 0;
+    const bool freed = !FatIsDataCluster(volume, old_chain) || FatFreeChain(volume, old_chain);
+    return FatFlushCache(volume) && freed;
+}
+
 // FAT first, then the entry: a failure in between leaves lost clusters at
-// worst, never an entry pointing at clusters the FAT does not hold.
+// worst, never an entry pointing at clusters the FAT does not hold. For a
+// replace the entry write is the moment the new content takes the old's
+// place; a power cut on either side of it leaves one whole file.
 bool FlushRecord(FatFile* file) {
     FatVolume& volume = FatTheVolume();
     bool ok = WriteBackBuffer(file);
     if (file->chain_may_overhang && !TrimChain(file)) ok = false;
     if (!FatFlushCache(volume)) return false;
+    if (!ok && file->replacing) return false;  // the old content stays whole
     if (file->size_changed) {
+        const FatStamp* stamp = file->replacing ? &file->replace_stamp : nullptr;
         if (FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, file->size,
-                                file->first_cluster)) {
+                                file->first_cluster, stamp)) {
             file->size_changed = 0;
+            if (file->replacing && !FinishReplace(file)) ok = false;
         } else {
             ok = false;
         }
@@ -306,17 +325,15 @@ bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
     return true;
 }
 
-// Truncation: the entry says "empty, no cluster" before the chain is freed.
-// The file is new content from here on, so it takes the new write time.
-bool Truncate(FatFile* file, const char* stamp) {
-    FatVolume& volume = FatTheVolume();
-    const FatStamp when = FatParseStamp(stamp);
-    if (!FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, 0, 0, &when))
-        return false;
-    const bool freed = !FatIsDataCluster(volume, file->first_cluster) || FatFreeChain(volume, file->first_cluster);
+// The file reads as empty from here on and takes the new write time; the
+// medium keeps the old content until the first flush (FlushRecord).
+void BeginReplace(FatFile* file, const char* stamp) {
+    file->replacing = 1;
+    file->replaced_cluster = file->first_cluster;
+    file->replace_stamp = FatParseStamp(stamp);
     file->first_cluster = 0;
     file->size = 0;
-    return freed;
+    file->size_changed = 1;
 }
 
 bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
@@ -345,9 +362,11 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     if (exists) {
         if (!OpenExisting(file, found)) return false;
         const bool erase = (flags & FAT_OPEN_ERASE) && !(flags & FAT_OPEN_APPEND);
-        if (erase && !Truncate(file, stamp)) return false;
+        if (erase) BeginReplace(file, stamp);
     } else if (!(flags & FAT_OPEN_CREATE) || !CreateFile(file, plan, stamp)) {
         return false;
+    } else {
+        file->created = 1;
     }
     file->flags = flags;
     FatFlushCache(volume);
@@ -554,6 +573,26 @@ void FatCloseFile(FatFile* file) {
     ClearRecord(file);
     ReleaseRecord(file);
     FatFlushCache(FatTheVolume());
+}
+
+void FatAbandonFile(FatFile* file) {
+    FatOperationScope scope;
+    if (!file || !IsOpenRecord(file)) return;
+    FatVolume& volume = FatTheVolume();
+    if (file->replacing || file->created) {
+        file->buffer_dirty = 0;
+        // No entry may name the chain once it is freed: a created file's
+        // entry goes first.
+        const bool entry_gone =
+            !file->created || FatMarkEntryDeleted(volume, file->parent_cluster, file->short_name) == 1;
+        if (entry_gone && FatIsDataCluster(volume, file->first_cluster))
+            FatFreeChain(volume, file->first_cluster);
+    } else {
+        FlushRecord(file);
+    }
+    ClearRecord(file);
+    ReleaseRecord(file);
+    FatFlushCache(volume);
 }
 
 int FatDeleteFile(const char* path) {

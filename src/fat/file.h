@@ -41,6 +41,14 @@ struct FatFile {
     // The chain could not be extended during this write (full, or a FAT
     // sector unreadable): the write ends there rather than try again.
     std::uint32_t extend_failed;
+    // A replace keeps the old content until the new one is whole: the entry
+    // names the old chain (replaced_cluster) until the first flush swaps in
+    // the new chain, size and time with one sector write.
+    std::uint32_t replacing;
+    std::uint32_t replaced_cluster;
+    FatStamp replace_stamp;
+    // The entry was made by this open (an abandoned file is taken away).
+    std::uint32_t created;
     // Loop detection along the walk that reached the cached cluster.
     std::uint32_t loop_mark;
     std::uint32_t loop_power;
@@ -52,8 +60,9 @@ void FatResetFiles();
 // Initialises the pool when that has not been done yet.
 void FatEnsureFilePool();
 
-// Modes: r, w, a with b and +, as the FAT_OPEN_* flags say. "w"/"wb" truncate
-// an existing file. Null when not mounted, the path is bad or missing (for
+// Modes: r, w, a with b and +, as the FAT_OPEN_* flags say. "w"/"wb" replace
+// an existing file: it reads as empty from the open on, while the medium
+// keeps the old content until the first flush or the close. Null when not mounted, the path is bad or missing (for
 // modes that do not create), the file is already open or no record is free.
 FatFile* FatOpenFile(const char* mode, const char* path);
 // Mode "w"; a file created here gets the stamp ("%y-%m-%d %H:%M", may be null).
@@ -67,6 +76,11 @@ int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length
 int FatFlushFile(FatFile* file);
 // Null is ignored.
 void FatCloseFile(FatFile* file);
+// Closes without keeping what was written since the open, for a caller
+// whose copy failed part-way: a replaced file keeps its old content, a file
+// this open created is removed; others close as FatCloseFile does. Null is
+// ignored.
+void FatAbandonFile(FatFile* file);
 // 0, or -1 (missing, a directory, open, or the entry could not be marked).
 int FatDeleteFile(const char* path);
 // 1, or 0 (bad path, parent missing, name exists, volume or directory full).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fat/boot_sector.h"
+#include "fat/dir_entry.h"
 #include "fat/dir_cache.h"
 #include "fat/dir_index.h"
 #include "fat/fat_table.h"
@@ -59,7 +60,9 @@ bool GeometryHoldsTogether(const FatVolume& volume, const FatBootSector& boot) {
     if (std::uint64_t{boot.fat_size} * entries_per_sector < std::uint64_t{volume.cluster_count} + 2)
         return false;
     if (volume.is_fat32) return FatIsDataCluster(volume, boot.root_cluster);
-    return boot.root_entry_count != 0;
+    // A root that ends inside a sector is read differently by other tools
+    // (one rounds its size down, another refuses it): no answer is safe.
+    return boot.root_entry_count != 0 && boot.root_entry_count % kFatSlotsPerSector == 0;
 }
 
 // On FAT32 with mirroring switched off only the active FAT is read and written.
@@ -122,9 +125,7 @@ int FatMountMedia() { return FatMountWith(MediaRead, MediaWrite); }
 
 std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster) {
     if (cluster == 0 && !volume.is_fat32) return volume.volume_start + volume.root_dir_offset;
-    // The root takes whole sectors: a root entry count that is no multiple of
-    // 16 still ends the root on a sector boundary, rounded up as the mount
-    // counted it.
+    // The same root size the mount counted, in whole sectors.
     std::uint32_t sector = volume.first_data_sector + (cluster - 2) * volume.sectors_per_cluster;
     if (!volume.is_fat32) sector += volume.root_dir_sectors;
     return sector;
