@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Loads the manifest and installs it as the platform in use. False with
 // *error set when the manifest cannot be loaded.
@@ -11,3 +12,15 @@ bool InstallCameraPlatform(const std::string& manifest, std::string* error);
 // the physical drive of the volume labelled "QX SYSTEM", else the camera's
 // lowest-numbered physical drive, with the volume starting at sector text `start`.
 bool AttachCameraVolume(const std::string& manifest, const std::string& start, std::string* error);
+
+namespace platform {
+class SimulatedPlatform;
+}
+
+// The simulated platform in use, or null when another one is.
+const platform::SimulatedPlatform* InstalledSimulation();
+
+// The disk image files behind the platform in use (the camera's, or the one
+// --image names): the files that commands must never write over while they
+// read them.
+std::vector<std::string> InstalledImageFiles();

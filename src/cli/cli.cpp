@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "cli/camera_attach.h"
+#include "cli/cli_numbers.h"
 #include "device/platform/sim/sim_platform.h"
 #include "device/physical_drive_name.h"
 #include "device/sector_io.h"
@@ -17,6 +19,9 @@ namespace {
 
 // The drive number an --image file is offered as.
 constexpr int kImageDriveNumber = 0;
+// The media callbacks read --start by the lenient sector-number rule, which
+// saturates at the signed 32-bit limit; up to it both rules agree.
+constexpr std::uint64_t kHighestStartSector = INT32_MAX;
 
 void PrintHelp(std::ostream& out) {
     out << "usage: quillon-cli [--image FILE] [--start SECTOR] [--camera FILE] [--json] COMMAND [ARGS]\n\n"
@@ -26,6 +31,11 @@ void PrintHelp(std::ostream& out) {
     out << "\nCamera commands:\n";
     for (const auto& c : CameraCommands())
         out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n      " << c.summary << "\n";
+}
+
+int StartUsage(const std::string& text) {
+    return CliUsage("--start needs a sector number from 0 to " + HexNumberText(kHighestStartSector) +
+                    " (decimal, or hexadecimal after 0x), not \"" + text + "\"");
 }
 
 const CliCommand* FindCommand(const std::string& name) {
@@ -141,6 +151,7 @@ int RunCli(int argc, char** argv) {
             if (!value(context.options.image)) return CliUsage("--image needs a file");
         } else if (arg == "--start") {
             if (!value(context.options.start)) return CliUsage("--start needs a sector number");
+            if (!ParseCliNumber(context.options.start, kHighestStartSector)) return StartUsage(context.options.start);
         } else if (arg == "--camera") {
             if (!value(context.options.camera)) return CliUsage("--camera needs a file");
         } else if (arg.rfind("-", 0) == 0) {

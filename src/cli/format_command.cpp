@@ -1,13 +1,12 @@
 // quillon-cli format: a new, empty FAT16 or FAT32 volume at --start of --image.
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <limits>
 #include <optional>
 #include <system_error>
 
 #include "cli/cli.h"
+#include "cli/cli_numbers.h"
 #include "cli/volume_commands.h"
 #include "device/sector_io.h"
 #include "fat/file.h"
@@ -21,31 +20,6 @@ namespace {
 constexpr std::uint64_t kHighestSectorEnd = 0x100000000ull;
 // Keeps a huge number from wrapping onto a valid cluster size.
 constexpr std::uint64_t kLargestParsedClusterSize = 0xFFFF;
-
-std::optional<std::uint64_t> ParseDecimal(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        const unsigned digit = static_cast<unsigned>(c - '0');
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-// A byte count: decimal digits with an optional binary K, M, G or T suffix.
-std::optional<std::uint64_t> ParseByteCount(const std::string& text) {
-    static const std::string kSuffixes = "KMGT";
-    const std::size_t power =
-        text.empty() ? std::string::npos
-                     : kSuffixes.find(static_cast<char>(std::toupper(static_cast<unsigned char>(text.back()))));
-    if (power == std::string::npos) return ParseDecimal(text);
-    const auto value = ParseDecimal(text.substr(0, text.size() - 1));
-    const unsigned shift = 10 * static_cast<unsigned>(power + 1);
-    if (!value || *value > (std::numeric_limits<std::uint64_t>::max() >> shift)) return std::nullopt;
-    return *value << shift;
-}
 
 std::optional<bool> ParseFatType(const std::string& text) {
     if (text == "fat16" || text == "FAT16") return false;
@@ -70,7 +44,7 @@ bool ReadOptions(CliContext& context, FatFormatOptions* options) {
     bool have_size = false, have_type = false;
     for (const auto& [name, value] : found) {
         if (name == "--size") {
-            const auto bytes = ParseByteCount(value);
+            const auto bytes = ParseCliSize(value, UINT64_MAX);
             if (!bytes) return usage("--size needs a number of bytes, not \"" + value + "\"");
             options->size_bytes = *bytes;
             have_size = true;
@@ -84,8 +58,8 @@ bool ReadOptions(CliContext& context, FatFormatOptions* options) {
             if (!FatLabelToEntryName(value, &entry_name, &error)) return usage(error);
             options->label = value;
         } else {
-            const auto count = ParseDecimal(value);
-            if (!count || *count > kLargestParsedClusterSize || !FatIsValidClusterSize(static_cast<unsigned>(*count)))
+            const auto count = ParseCliNumber(value, kLargestParsedClusterSize);
+            if (!count || !FatIsValidClusterSize(static_cast<unsigned>(*count)))
                 return usage("--sectors-per-cluster must be a power of two from 1 to 128, not \"" + value + "\"");
             options->sectors_per_cluster = static_cast<unsigned>(*count);
         }
@@ -140,6 +114,7 @@ int RunFormat(CliContext& context) {
     std::string error;
     if (!FatPlanVolume(options, &layout, &error)) return CliFail(error);
 
+    // --start was checked as a whole number when the options were read.
     const std::uint32_t start = ParseSectorNumber(context.options.start);
     if (std::uint64_t{start} + layout.total_sectors > kHighestSectorEnd)
         return CliFail("a volume of " + std::to_string(layout.total_sectors) + " sectors at sector " +

@@ -7,9 +7,6 @@
 // DIR/user/           the user volume's root directory
 // DIR/GFX_DATA/       the shipped texts and pictures, and APP_DATA.BIN
 #include <array>
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -17,6 +14,7 @@
 #include <system_error>
 
 #include "cli/camera_commands.h"
+#include "cli/cli_numbers.h"
 #include "device/camera_layout.h"
 #include "device/discovery.h"
 #include "device/platform/sim/sim_platform.h"
@@ -58,46 +56,60 @@ struct MakeCameraOptions {
     bool fat32 = false;
     std::uint64_t user_free = kDefaultUserFree;
     std::uint64_t update_size = kDefaultUpdateSize;
+    bool allow_impossible = false;
 };
-
-// Whole numbers in decimal or, with "0x", hexadecimal (no octal); nothing else.
-bool ParseCount(const std::string& text, std::uint64_t limit, std::uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || std::isspace(static_cast<unsigned char>(text[0])))
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    const bool hexadecimal = text.rfind("0x", 0) == 0;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, hexadecimal ? 16 : 10);
-    if (errno != 0 || *end != '\0' || end == text.c_str() || parsed > limit) return false;
-    *value = parsed;
-    return true;
-}
 
 // Returns the exit status of a usage problem, or kExitOk.
 int ParseOptions(CliContext& context, MakeCameraOptions* options) {
     std::vector<std::pair<std::string, std::string>> found;
     if (!CliParseCommandOptions(context,
-                                {{"--state", true}, {"--fs", true}, {"--user-free", true}, {"--update-size", true}},
+                                {{"--state", true},
+                                 {"--fs", true},
+                                 {"--user-free", true},
+                                 {"--update-size", true},
+                                 {"--allow-impossible", false}},
                                 found))
         return kExitUsage;
     if (context.args.size() != 1) return CliUsage("make-camera needs one folder: make-camera DIR [options]");
     options->dir = context.args[0];
     for (const auto& [name, value] : found) {
-        std::uint64_t number = 0;
         if (name == "--fs") {
             if (value != "fat16" && value != "fat32") return CliUsage("--fs takes fat16 or fat32");
             options->fat32 = value == "fat32";
-        } else if (!ParseCount(value, name == "--state" ? UINT32_MAX : UINT64_MAX, &number)) {
-            return CliUsage(name + " needs a whole number, not \"" + value + "\"");
+        } else if (name == "--allow-impossible") {
+            options->allow_impossible = true;
         } else if (name == "--state") {
-            options->state = static_cast<std::uint32_t>(number);
-        } else if (name == "--user-free") {
-            options->user_free = number;
+            const auto state = ParseCliNumber(value, UINT32_MAX);
+            if (!state) return CliUsage("--state needs a whole number of 32 bits, not \"" + value + "\"");
+            options->state = static_cast<std::uint32_t>(*state);
         } else {
-            options->update_size = number;
+            const auto bytes = ParseCliSize(value, UINT64_MAX);
+            if (!bytes) return CliUsage(name + " needs a number of bytes, not \"" + value + "\"");
+            (name == "--user-free" ? options->user_free : options->update_size) = *bytes;
         }
     }
     return kExitOk;
+}
+
+// Sizes the camera itself rules out are refused whatever the options say;
+// sizes with which no update can ever succeed are refused unless asked for
+// (to try the run's own refusals). Nothing is written before this passes.
+std::string SizeProblem(const MakeCameraOptions& options) {
+    const std::string user_volume = "the user volume of " + std::to_string(kUserTotalBytes) + " bytes";
+    if (options.user_free > kUserTotalBytes)
+        return "--user-free " + std::to_string(options.user_free) + " is more than " + user_volume + " holds";
+    if (options.update_size > kUserTotalBytes)
+        return "--update-size " + std::to_string(options.update_size) + " would never fit on " + user_volume;
+    if (options.allow_impossible) return {};
+    if (options.update_size == 0)
+        return "an empty update file (--update-size 0) can never update the camera; add --allow-impossible "
+               "to make it anyway";
+    if (options.update_size >= options.user_free)
+        return "an update file of " + std::to_string(options.update_size) + " bytes never fits in the " +
+               std::to_string(options.user_free) +
+               " free bytes of the user volume (the update needs more free bytes than the file has); add "
+               "--allow-impossible to make it anyway";
+    return {};
 }
 
 bool MakeSparseImage(const fs::path& path, std::uint64_t bytes, std::string* error) {
@@ -288,6 +300,7 @@ bool MakeFolders(const MakeCameraOptions& options, std::string* error) {
 int RunMakeCamera(CliContext& context) {
     MakeCameraOptions options;
     if (int usage = ParseOptions(context, &options); usage != kExitOk) return usage;
+    if (const std::string problem = SizeProblem(options); !problem.empty()) return CliFail(problem);
 
     std::string error;
     std::uint64_t image_bytes = 0;

@@ -6,7 +6,11 @@
 
 #include "cli/camera_attach.h"
 #include "cli/camera_commands.h"
+#include "cli/cli_numbers.h"
+#include "device/camera_layout.h"
 #include "device/discovery.h"
+#include "device/physical_drive_name.h"
+#include "device/platform/platform.h"
 #include "update/marker.h"
 
 namespace {
@@ -26,6 +30,19 @@ const MarkerChoice* FindChoice(const std::string& argument) {
     for (const auto& choice : kMarkerChoices)
         if (argument == choice.argument) return &choice;
     return nullptr;
+}
+
+// Why a marker cannot have been written when the disk ends before its
+// sector (an empty or wrong file named as the image, which is never grown);
+// empty otherwise.
+std::string ShortDiskReason(int physical_drive_number) {
+    auto disk = platform::CurrentPlatform().OpenDevice(PhysicalDriveName(physical_drive_number),
+                                                        platform::DeviceAccess::Read);
+    const std::int64_t size = disk ? disk->Size() : -1;
+    const std::uint64_t needed = (std::uint64_t{camera::kUpdateMarkerSector} + 1) * kSectorSize;
+    if (size < 0 || static_cast<std::uint64_t>(size) >= needed) return {};
+    return ": the disk has only " + std::to_string(size) + " bytes and ends before the marker sector " +
+           HexNumberText(camera::kUpdateMarkerSector) + "; it was left as it was";
 }
 
 std::string WithoutLineEnd(std::string text) {
@@ -60,5 +77,5 @@ int RunMarker(CliContext& context) {
     std::cout.flush();
     if (success) return kExitOk;
     return CliFail("the marker " + std::string(choice->marker) + " did not read back from physical drive " +
-                   std::to_string(record.PhysicalDriveNumber));
+                   std::to_string(record.PhysicalDriveNumber) + ShortDiskReason(record.PhysicalDriveNumber));
 }

@@ -5,6 +5,7 @@
 // answered by --answer or on the terminal.
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "cli/camera_commands.h"
 #include "device/platform/host_console.h"
 #include "device/platform/platform.h"
+#include "device/platform/sim/sim_platform.h"
 #include "ui/text_table.h"
 #include "update/update_run.h"
 
@@ -167,6 +169,38 @@ bool ParseUpdateArguments(CliContext& context, UpdateArguments& arguments) {
     return true;
 }
 
+struct RunFile {
+    std::string path;
+    const char* use;  // what the run does with it
+};
+
+// What the run reads (every file of the GFX_DATA folder: texts, pictures,
+// the update file) and writes (the copy of the update file on each drive
+// that has a folder for its files).
+std::vector<RunFile> FilesOfTheRun(const std::string& gfx_directory) {
+    std::vector<RunFile> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(gfx_directory, error))
+        files.push_back({entry.path().string(), "reads"});
+    if (const platform::SimulatedPlatform* camera = InstalledSimulation())
+        for (const auto& [letter, drive] : camera->Drives())
+            if (!drive.root.empty())
+                files.push_back({(std::filesystem::path(drive.root) / kUpdateFileName).string(), "writes"});
+    return files;
+}
+
+// A manifest may name any file as a disk image. The marker written into one
+// the run also reads, or the copy written over one, would ruin both.
+std::string ImageClash(const std::string& gfx_directory) {
+    const std::vector<RunFile> run_files = FilesOfTheRun(gfx_directory);
+    for (const std::string& image : InstalledImageFiles())
+        for (const RunFile& file : run_files)
+            if (platform::IsSameFile(image, file.path))
+                return "the camera's disk image " + image + " is a file the update " + file.use +
+                       (file.path == image ? "" : " (" + file.path + ")") + "; a disk image must be a file of its own";
+    return {};
+}
+
 // The checks the desktop program makes before its first screen: the text
 // table must load and the user must hold administrator rights.
 bool PrepareTexts(const std::string& gfx_directory, TextTable& texts, TerminalUpdateWindow& window) {
@@ -194,6 +228,7 @@ int RunUpdate(CliContext& context) {
     if (context.options.camera.empty()) return CliUsage("update needs --camera FILE");
     std::string error;
     if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    if (const std::string clash = ImageClash(arguments.gfx_directory); !clash.empty()) return CliFail(clash);
 
     TerminalUpdateWindow window(context.options.json, arguments.answer);
     TextTable texts;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <memory>
 
+#include "cli/camera_attach.h"
+#include "cli/local_destination.h"
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
 #include "fat/fat.h"
@@ -57,43 +59,69 @@ bool VolumeEntryExists(const std::string& path) {
     return path == "/" || FatLookupEntry(path.c_str(), &info);
 }
 
-// Copies one volume file to a local file; removes a partial copy on failure.
-bool ExportFile(const std::string& source, const fs::path& target) {
+// An existing local folder receives the file under its volume name.
+fs::path LocalTargetOf(const std::string& source, const fs::path& destination) {
+    std::error_code error;
+    return fs::is_directory(destination, error) ? destination / VolumeBaseName(source) : destination;
+}
+
+// Copies one volume file to a local destination; on failure an existing
+// destination stays as it was.
+bool ExportFile(const std::string& source, const std::string& destination) {
     OpenVolumeFile file(FatOpenFile("rb", source.c_str()));
     if (!file) {
         CliFail(IsVolumeFolder(source) ? source + " is a folder, not a file"
                                        : "no such file on the volume: " + source);
         return false;
     }
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        CliFail("cannot create " + target.string());
+    LocalDestination out;
+    if (destination == kStandardOutputName)
+        out.OpenStandardOutput();
+    else if (!out.Open(LocalTargetOf(source, destination), InstalledImageFiles()))
         return false;
-    }
     std::vector<std::uint8_t>& buffer = TransferBuffer();
     std::uint64_t remaining = file->size;
     while (remaining > 0) {
         const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
         const int got = FatReadFile(file.get(), want, buffer.data());
         if (got != static_cast<int>(want)) {
-            out.close();
-            fs::remove(target);
             CliFail("cannot read " + source + " (the volume may be damaged); nothing was saved");
             return false;
         }
-        out.write(reinterpret_cast<const char*>(buffer.data()), got);
+        if (!out.Write(buffer.data(), want)) return false;
         remaining -= want;
     }
-    out.close();
-    if (!out) {
-        fs::remove(target);
-        CliFail("cannot write " + target.string());
-        return false;
-    }
-    return true;
+    return out.Commit();
 }
 
 bool ImportPath(const fs::path& local, const std::string& volume_dir);
+
+std::string Mebibytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// A replace writes the new content beside the old and swaps them at the
+// end, so that a failure keeps the old file: the volume needs room for
+// both. Refused before anything is written when it has none.
+bool RoomToReplace(const std::string& target, const FatEntryInfo& old, std::uint64_t new_size) {
+    FatVolume& volume = FatTheVolume();
+    const std::uint64_t cluster_bytes = std::uint64_t{volume.sectors_per_cluster} * kSectorSize;
+    std::uint32_t free_clusters = 0;
+    if (!FatCountFreeClusters(volume, &free_clusters)) return true;  // the write itself will tell
+    const std::uint64_t needed = (new_size + cluster_bytes - 1) / cluster_bytes;
+    const std::uint64_t old_clusters = (std::uint64_t{old.size} + cluster_bytes - 1) / cluster_bytes;
+    if (needed <= free_clusters) return true;
+    const std::string sizes = "needs " + Mebibytes(needed * cluster_bytes) + ", " +
+                              Mebibytes(std::uint64_t{free_clusters} * cluster_bytes) + " free";
+    if (needed <= std::uint64_t{free_clusters} + old_clusters)
+        CliFail("the volume is too full to keep the old " + target + " while the new one is written (" + sizes +
+                "); remove it first to put the new one");
+    else
+        CliFail("the volume is too full for " + target + " (" + sizes + "); the old file was kept");
+    return false;
+}
 
 // Writes one local file into a volume folder, replacing a file of the same name.
 bool ImportFile(const fs::path& local, const std::string& volume_dir) {
@@ -108,6 +136,11 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
         CliFail("cannot read " + local.string());
         return false;
     }
+    FatEntryInfo old{};
+    const bool replacing = FatLookupEntry(target.c_str(), &old) == 1;
+    std::error_code error;
+    const std::uint64_t new_size = fs::file_size(local, error);
+    if (replacing && !error && !RoomToReplace(target, old, new_size)) return false;
     const std::string stamp = StampOf(local);
     OpenVolumeFile file(FatOpenWriteStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str()));
     if (!file) {
@@ -128,17 +161,14 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
     const bool read_all = in.eof();
     // Data, FAT and the entry's size must reach the medium before the file
     // counts as written; the close that follows cannot say so.
-    if (written && FatFlushFile(file.get()) != 0) written = false;
-    file.reset();
-    if (!written || !read_all) {
-        // A half-written file is worse than none: take it away and say so.
-        FatDeleteFile(target.c_str());
-        CliFail(written ? "cannot read " + local.string() + "; " + target + " was not imported"
-                        : "the volume is full or cannot be written: " + target +
-                              " could not be written and was removed");
-        return false;
-    }
-    return true;
+    if (written && read_all && FatFlushFile(file.get()) == 0) return true;
+    // A half-written file is worse than none: a new one goes, a replaced
+    // one keeps its old content.
+    FatAbandonFile(file.release());
+    const std::string outcome = replacing ? "the old " + target + " was kept" : target + " was not imported";
+    CliFail(written ? "cannot read " + local.string() + "; " + outcome
+                    : "the volume is full or cannot be written: " + outcome);
+    return false;
 }
 
 bool ImportFolder(const fs::path& local, const std::string& volume_dir) {
@@ -186,11 +216,8 @@ int RunGet(CliContext& context) {
     if (!CliPlainArguments(context)) return kExitUsage;
     if (context.args.size() != 2) return CliUsage("get needs PATH and DEST");
     const std::string source = NormalVolumePath(context.args[0]);
-    fs::path target = context.args[1];
     if (!CliMountVolume(context)) return kExitFailed;
-    std::error_code error;
-    if (fs::is_directory(target, error)) target /= VolumeBaseName(source);
-    return ExportFile(source, target) ? kExitOk : kExitFailed;
+    return ExportFile(source, context.args[1]) ? kExitOk : kExitFailed;
 }
 
 int RunPut(CliContext& context) {

@@ -271,3 +271,35 @@ TEST_F(VolumeIntegrity, RenameMayChangeOnlyTheLetterCase) {
 }
 
 }  // namespace
+
+namespace {
+
+// A replace that cannot fit never costs the old file: refused before
+// anything is written, with the sizes, whether or not the old file's room
+// would have been enough.
+TEST_F(VolumeIntegrity, AReplaceThatDoesNotFitKeepsTheOldFile) {
+    MakeVolume(4u << 20, "-F 16 -s 1");
+    const std::string old_content(100000, 'o');
+    QuillonOk("put " + Quote(Local("keep.bin", old_content)) + " /");
+    const struct {
+        const char* what;
+        std::size_t size;
+        const char* says;
+    } cases[] = {{"larger than the volume", 5000000, "the volume is too full for"},
+                 {"fits only once the old one is gone", 4100000, "remove it first"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunResult r = Quillon("put " + Quote(Local(std::string(c.what) + "/keep.bin", std::string(c.size, 'n'))) + " /");
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("MiB free"), std::string::npos) << r.err;
+        EXPECT_TRUE(MtoolsRead("/keep.bin") == old_content);
+        ExpectClean();
+    }
+    // One that fits beside the old one replaces it.
+    QuillonOk("put " + Quote(Local("fits/keep.bin", std::string(1000000, 'f'))) + " /");
+    EXPECT_TRUE(MtoolsRead("/keep.bin") == std::string(1000000, 'f'));
+    ExpectClean();
+}
+
+}  // namespace

@@ -20,10 +20,16 @@ struct OpenDescriptor {
     int fd;
 };
 
+// Whether writes may make a regular file longer. A disk has a fixed size,
+// and so has the image that stands for one: a write past its end is a
+// mistake (a wrong start sector, an empty or wrong file named as the image)
+// that must fail rather than silently grow the file by megabytes.
+enum class Growth { Fixed, Grows };
+
 class FileDevice : public Device {
 public:
-    explicit FileDevice(std::shared_ptr<OpenDescriptor> descriptor)
-        : descriptor_(std::move(descriptor)), fd_(descriptor_->fd) {}
+    FileDevice(std::shared_ptr<OpenDescriptor> descriptor, Growth growth)
+        : descriptor_(std::move(descriptor)), fd_(descriptor_->fd), growth_(growth) {}
 
     bool Seek(std::uint64_t byte_position) override {
         if (byte_position > static_cast<std::uint64_t>(INT64_MAX)) return false;
@@ -39,6 +45,7 @@ public:
     }
 
     std::size_t Write(const void* buffer, std::size_t length) override {
+        if (growth_ == Growth::Fixed && EndsPastRegularFile(length)) return 0;
         return Transfer(length, [&](std::size_t done) {
             return ::pwrite(fd_, static_cast<const char*>(buffer) + done, length - done,
                             static_cast<off_t>(position_ + done));
@@ -54,6 +61,13 @@ public:
     }
 
 private:
+    // Block devices refuse such writes themselves; only files could grow.
+    bool EndsPastRegularFile(std::size_t length) const {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0) return true;
+        return S_ISREG(status.st_mode) && position_ + length > static_cast<std::uint64_t>(status.st_size);
+    }
+
     // Loops over partial transfers so a short count means end of file or error.
     template <typename Step>
     std::size_t Transfer(std::size_t length, Step step) {
@@ -70,6 +84,7 @@ private:
 
     std::shared_ptr<OpenDescriptor> descriptor_;
     int fd_;
+    Growth growth_;
     std::uint64_t position_ = 0;
 };
 
@@ -83,10 +98,10 @@ std::shared_ptr<OpenDescriptor> OpenDescriptorOf(const std::string& path, int fl
     return descriptor;
 }
 
-std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags) {
+std::unique_ptr<Device> OpenWithFlags(const std::string& path, int flags, Growth growth) {
     struct stat status {};
     auto descriptor = OpenDescriptorOf(path, flags, &status);
-    return descriptor ? std::make_unique<FileDevice>(std::move(descriptor)) : nullptr;
+    return descriptor ? std::make_unique<FileDevice>(std::move(descriptor), growth) : nullptr;
 }
 
 int AccessFlags(DeviceAccess access) { return access == DeviceAccess::ReadWrite ? O_RDWR : O_RDONLY; }
@@ -117,15 +132,21 @@ std::unique_ptr<Device> ImageHandleCache::Open(const std::string& path, DeviceAc
         }
         entry = std::make_shared<Entry>(Entry{std::move(descriptor), opened.st_dev, opened.st_ino});
     }
-    return std::make_unique<FileDevice>(entry->descriptor);
+    return std::make_unique<FileDevice>(entry->descriptor, Growth::Fixed);
 }
 
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access) {
-    return OpenWithFlags(path, AccessFlags(access));
+    return OpenWithFlags(path, AccessFlags(access), Growth::Fixed);
 }
 
 std::unique_ptr<Device> CreateFileDevice(const std::string& path) {
-    return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC);
+    return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC, Growth::Grows);
+}
+
+bool IsSameFile(const std::string& first, const std::string& second) {
+    struct stat one {}, other {};
+    if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0) return false;
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -211,7 +211,14 @@ private:
         if (!number) return Fail(Key(where, "number"), "missing");
         if (!drive_numbers_.insert(static_cast<int>(*number)).second)
             return Fail(Key(where, "number"), "physical drive " + std::to_string(*number) + " is listed twice");
-        if (image && !image->empty()) platform_.MapPhysicalDrive(static_cast<int>(*number), LocalPath(*image));
+        if (!image || image->empty()) return true;
+        const std::string image_path = LocalPath(*image);
+        // The marker and the volume commands write to the image: the
+        // manifest named as its own image would be overwritten by them.
+        if (IsSameFile(image_path, file_))
+            return Fail(Key(where, "image"),
+                        "\"" + *image + "\" is the manifest itself; a disk image must be a file of its own");
+        platform_.MapPhysicalDrive(static_cast<int>(*number), image_path);
         return true;
     }
 
@@ -223,13 +230,26 @@ private:
     std::string error_;
 };
 
-bool ReadText(const std::string& path, std::string* text) {
+// A manifest is a few kilobytes of JSON. The cap keeps a wrong file (a disk
+// image, /dev/zero) from being read without end into memory.
+constexpr std::size_t kMebibyte = 1024 * 1024;
+constexpr std::size_t kManifestMaxBytes = kMebibyte;
+constexpr std::size_t kManifestReadChunk = 64 * 1024;
+
+enum class ManifestText { Read, Unreadable, TooLarge };
+
+// Reads at most one byte more than the cap: enough to tell that it is over.
+ManifestText ReadManifestText(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    *text = contents.str();
-    return !in.bad();
+    if (!in) return ManifestText::Unreadable;
+    std::vector<char> chunk(kManifestReadChunk);
+    while (in && text->size() <= kManifestMaxBytes) {
+        const std::size_t wanted = std::min(chunk.size(), kManifestMaxBytes + 1 - text->size());
+        in.read(chunk.data(), static_cast<std::streamsize>(wanted));
+        text->append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (in.bad()) return ManifestText::Unreadable;
+    return text->size() > kManifestMaxBytes ? ManifestText::TooLarge : ManifestText::Read;
 }
 
 }  // namespace
@@ -237,8 +257,14 @@ bool ReadText(const std::string& path, std::string* text) {
 bool SimulatedPlatform::LoadManifestInto(const std::string& path, SimulatedPlatform& platform, std::string* error) {
     std::string text;
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored) || !ReadText(path, &text)) {
-        if (error) *error = path + ": cannot read the camera manifest";
+    const ManifestText read =
+        std::filesystem::is_directory(path, ignored) ? ManifestText::Unreadable : ReadManifestText(path, &text);
+    if (read != ManifestText::Read) {
+        if (error)
+            *error = path + (read == ManifestText::TooLarge
+                                 ? ": larger than " + std::to_string(kManifestMaxBytes / kMebibyte) +
+                                       " MiB, too large for a camera manifest"
+                                 : std::string(": cannot read the camera manifest"));
         return false;
     }
     Json document;

@@ -83,6 +83,12 @@ std::vector<int> SimulatedPlatform::PhysicalDriveNumbers() const {
     return std::vector<int>(physical_drives_.begin(), physical_drives_.end());
 }
 
+std::vector<std::string> SimulatedPlatform::ImageFiles() const {
+    std::set<std::string> files;
+    for (const auto& [name, image] : images_) files.insert(image);
+    return std::vector<std::string>(files.begin(), files.end());
+}
+
 unsigned SimulatedPlatform::PauseCount() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return pause_count_;

@@ -86,6 +86,9 @@ public:
 
     // The physical drive numbers mapped so far, ascending.
     std::vector<int> PhysicalDriveNumbers() const;
+    // Every image file mapped so far, once each, for callers that must not
+    // write over the disks they read.
+    std::vector<std::string> ImageFiles() const;
     const std::map<char, SimulatedDrive>& Drives() const { return drives_; }
 
     // Pauses are recorded; they really wait only when this is switched on.
@@ -125,11 +128,19 @@ private:
     std::uint64_t paused_milliseconds_ = 0;
 };
 
-// Opens a regular file or block device as a Device; null when it does not open.
+// Opens a regular file or block device as a Device; null when it does not
+// open. Like a disk, it never grows: a write past the end of a regular file
+// fails and leaves the file as it was.
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
 
 // Creates (or truncates) a regular file and opens it for reading and writing.
+// Unlike an image, it grows as it is written.
 std::unique_ptr<Device> CreateFileDevice(const std::string& path);
+
+// Whether two paths name one file: the same device and inode, after symbolic
+// links are followed, so hard links and links to it count as the file
+// itself. False when either does not exist.
+bool IsSameFile(const std::string& first, const std::string& second);
 
 // The drive letter of a drive-root path ("E:\...", "E:/...", "e:"),
 // upper case; 0 when the path does not start with one.

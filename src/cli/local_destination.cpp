@@ -1,0 +1,134 @@
+#include "cli/local_destination.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "cli/cli.h"
+#include "device/platform/sim/sim_platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Enough tries to step past leftovers of earlier runs with the same id.
+constexpr int kTemporaryNameAttempts = 100;
+constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
+constexpr mode_t kPermissionBits = 07777;
+
+fs::path TemporaryNameBeside(const fs::path& final_path, int attempt) {
+    const std::string name = "." + final_path.filename().string() + ".quillon-get-" + std::to_string(::getpid()) +
+                             "-" + std::to_string(attempt);
+    return final_path.parent_path() / name;
+}
+
+std::string SystemError() { return std::strerror(errno); }
+
+}  // namespace
+
+LocalDestination::~LocalDestination() { Discard(); }
+
+void LocalDestination::OpenStandardOutput() { to_standard_output_ = true; }
+
+bool LocalDestination::Open(const fs::path& target, const std::vector<std::string>& read_files) {
+    return ResolveTarget(target, read_files) && CreateTemporary();
+}
+
+// Settles which file ends up replaced: a symbolic link is written through,
+// as cp does, so the link stays and its target gets the copy.
+bool LocalDestination::ResolveTarget(const fs::path& target, const std::vector<std::string>& read_files) {
+    final_path_ = target;
+    struct stat status {};
+    if (::stat(target.c_str(), &status) != 0) return true;  // a new file
+    if (S_ISDIR(status.st_mode)) {
+        CliFail(target.string() + " is a folder; nothing was copied");
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        CliFail(target.string() + " is not a regular file (a device, pipe or socket); get writes only regular " +
+                "files, or standard output with " + kStandardOutputName);
+        return false;
+    }
+    for (const std::string& read_file : read_files) {
+        if (platform::IsSameFile(target.string(), read_file)) {
+            CliFail(target.string() + " is the disk image " + read_file +
+                    " that the volume is read from; choose another destination");
+            return false;
+        }
+    }
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(target, error))) {
+        final_path_ = fs::canonical(target, error);
+        if (error) {
+            CliFail("cannot follow the link " + target.string() + ": " + error.message());
+            return false;
+        }
+    }
+    replaced_mode_ = status.st_mode & kPermissionBits;
+    return true;
+}
+
+bool LocalDestination::CreateTemporary() {
+    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+        const fs::path candidate = TemporaryNameBeside(final_path_, attempt);
+        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd_ >= 0) {
+            temporary_path_ = candidate;
+            if (replaced_mode_) ::fchmod(fd_, static_cast<mode_t>(*replaced_mode_));
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    CliFail("cannot create " + final_path_.string() + ": " + SystemError());
+    return false;
+}
+
+bool LocalDestination::Write(const void* bytes, std::size_t length) {
+    if (to_standard_output_) {
+        if (std::fwrite(bytes, 1, length, stdout) == length) return true;
+        CliFail("cannot write to standard output");
+        return false;
+    }
+    const char* next = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const ssize_t written = ::write(fd_, next, length);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            CliFail("cannot write " + final_path_.string() + ": " + SystemError() + "; nothing was saved");
+            return false;
+        }
+        next += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool LocalDestination::Commit() {
+    if (to_standard_output_) {
+        if (std::fflush(stdout) == 0) return true;
+        CliFail("cannot write to standard output");
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 || ::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+        CliFail("cannot write " + final_path_.string() + ": " + SystemError() + "; nothing was saved");
+        Discard();
+        return false;
+    }
+    temporary_path_.clear();
+    return true;
+}
+
+// Only the temporary file this copy created is ever removed.
+void LocalDestination::Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
+    temporary_path_.clear();
+}

@@ -1,0 +1,50 @@
+// Where get writes: a local file that is replaced only when the copy is
+// complete, or standard output.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Text that names standard output as a destination.
+constexpr char kStandardOutputName[] = "-";
+
+// The copy goes to a temporary file beside the destination and is renamed
+// into place by Commit, so a failed copy leaves an existing destination as it
+// was. Without Commit the temporary file, and nothing else, is removed. The
+// destination is never opened for writing, so it cannot be truncated even
+// when it is the very disk image being read; that and destinations that are
+// not regular files (devices, pipes, folders) are refused up front.
+class LocalDestination {
+public:
+    LocalDestination() = default;
+    ~LocalDestination();
+    LocalDestination(const LocalDestination&) = delete;
+    LocalDestination& operator=(const LocalDestination&) = delete;
+
+    // Prepares to write target, refusing it when it is one of read_files
+    // (the disk images being read). False with the message printed.
+    bool Open(const std::filesystem::path& target, const std::vector<std::string>& read_files);
+    // Writes to standard output instead: nothing to replace, nothing to remove.
+    void OpenStandardOutput();
+
+    // False with the message printed when the bytes could not be written.
+    bool Write(const void* bytes, std::size_t length);
+    // Puts the complete copy in place; false with the message printed.
+    bool Commit();
+
+private:
+    bool ResolveTarget(const std::filesystem::path& target, const std::vector<std::string>& read_files);
+    bool CreateTemporary();
+    void Discard();
+
+    std::filesystem::path final_path_;
+    std::filesystem::path temporary_path_;
+    // The permission bits of the file being replaced; a new file gets the
+    // usual ones (0666 less the umask).
+    std::optional<unsigned> replaced_mode_;
+    int fd_ = -1;
+    bool to_standard_output_ = false;
+};
