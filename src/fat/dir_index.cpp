@@ -254,11 +254,23 @@ bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
     return a.sector_index == b.sector_index && a.slot == b.slot;
 }
 
-}  // namespace
+// The last directory whose index could not be built (a chain longer than any
+// directory may be, damage): not tried again while nothing changed, or
+// every lookup of a missing name there would pay a second pass.
+struct FailedBuild {
+    const FatVolume* volume = nullptr;
+    MediaReadFn read = nullptr;
+    std::uint32_t start = 0;
+    std::uint64_t change_count = 0;
 
-void FatDirIndexReset() { Forget(); }
+    bool Matches(const FatVolume& on, std::uint32_t directory) const {
+        return volume == &on && read == on.read && start == directory && change_count == on.change_count;
+    }
+};
+FailedBuild g_failed_build;
 
-bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
+
+bool BuildIndex(FatVolume& volume, std::uint32_t start) {
     Forget();
     StartTables();
     g_index.run = TailRun{};
@@ -288,6 +300,18 @@ bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
     g_index.verified_change_count = volume.change_count;
     g_index.valid = true;
     return true;
+}
+
+}  // namespace
+
+void FatDirIndexReset() { Forget(); }
+
+bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
+    if (g_failed_build.Matches(volume, start)) return false;
+    if (BuildIndex(volume, start)) return true;
+    Forget();
+    g_failed_build = FailedBuild{&volume, volume.read, start, volume.change_count};
+    return false;
 }
 
 bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) {

@@ -325,6 +325,19 @@ bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
     return true;
 }
 
+// A file written in place must own the clusters its size needs: growing
+// from a size the chain never reached would first allocate the gap (up to
+// the whole volume) and fill it with whatever the clusters held.
+bool ChainHoldsSize(FatFile* file) {
+    if (file->size == 0) return true;
+    FatVolume& volume = FatTheVolume();
+    const std::uint32_t needed = (file->size - 1) / ClusterBytes(volume);
+    std::uint32_t cluster, last, last_index;
+    if (FindCluster(file, needed, &cluster, &last, &last_index) == ChainLookup::kFound) return true;
+    FatReportDamage(volume, "file is larger than its cluster chain", file->first_cluster);
+    return false;
+}
+
 // The file reads as empty from here on and takes the new write time; the
 // medium keeps the old content until the first flush (FlushRecord).
 void BeginReplace(FatFile* file, const char* stamp) {
@@ -362,6 +375,7 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     if (exists) {
         if (!OpenExisting(file, found)) return false;
         const bool erase = (flags & FAT_OPEN_ERASE) && !(flags & FAT_OPEN_APPEND);
+        if (!erase && (flags & FAT_OPEN_WRITE) && !ChainHoldsSize(file)) return false;
         if (erase) BeginReplace(file, stamp);
     } else if (!(flags & FAT_OPEN_CREATE) || !CreateFile(file, plan, stamp)) {
         return false;

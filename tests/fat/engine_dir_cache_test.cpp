@@ -267,7 +267,7 @@ TEST(EngineNameMatcher, AgreesWithTheUtf8ComparisonOnEveryShortCombination) {
 
 TEST(EngineNameMatcher, TheShortNamePrecheckNeverRulesOutAMatch) {
     const char* shorts[] = {"README  TXT", "A       B  ", "ABC~1   DAT", "X\x01Y     Z  ",
-                            "\xe5" "BC     TXT", "AB.C    D  ", "ABC        ", "FILE1234DAT"};
+                            ("\xe5" "BC     TXT"), "AB.C    D  ", "ABC        ", "FILE1234DAT"};
     const char* sought[] = {"readme.txt", "README.TXT", "a.b", "abc~1.dat", "x_y.z", "_bc.txt", "ab.c.d",
                             "abc", "abc.", "file1234.dat", "file1235.dat", "FILE1234", ""};
     for (const char* s : shorts) {

@@ -107,6 +107,37 @@ TEST_F(EngineRawRoot, DeletingAnEntryTakesMismatchedPartsInFrontOfIt) {
     ExpectFsckClean();
 }
 
+// An entry whose size passes the end of its chain (another system's damage):
+// writing into it in place would first allocate the gap, up to the whole
+// volume, and fill it with whatever those clusters held. Refused; reading
+// what the chain holds and replacing the file still work.
+TEST_F(EngineRawRoot, AFileLargerThanItsChainIsNotGrownInPlace) {
+    MountFresh(EngineImage::kFat16);
+    ASSERT_TRUE(WriteWhole("/gap.bin", Pattern(1000, 4)));
+    std::uint32_t free_before = 0;
+    ASSERT_EQ(FatCountFreeClusters(Volume(), &free_before), 1);
+    const std::uint32_t sector = DirSector(0);
+    for (const std::uint32_t first_cluster : {std::uint32_t{0}, FatEntryFirstCluster(&ReadSector(image, sector)[32])}) {
+        SCOPED_TRACE(first_cluster);
+        auto bytes = ReadSector(image, sector);
+        FatSetEntryFirstCluster(&bytes[32], first_cluster);
+        FatStore32(&bytes[32 + 28], 16u << 20);
+        WriteSector(image, sector, bytes);
+        Remount();
+        for (const char* mode : {"ab", "r+b"}) {
+            SCOPED_TRACE(mode);
+            EXPECT_EQ(FatOpenFile(mode, "/gap.bin"), nullptr);
+        }
+        std::uint32_t free_after = 0;
+        ASSERT_EQ(FatCountFreeClusters(Volume(), &free_after), 1);
+        EXPECT_EQ(free_after, free_before);
+    }
+    ASSERT_TRUE(WriteWhole("/gap.bin", {1, 2, 3}));  // a replace gives it a sound entry again
+    std::vector<std::uint8_t> back;
+    ASSERT_TRUE(ReadWhole("/gap.bin", &back));
+    EXPECT_EQ(back, (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
 // A root of 500 entries ends inside a sector: one tool rounds its size
 // down, another refuses the volume. Mounting it could only guess, so it is
 // refused (a geometry that cannot hold together) before anything is read
