@@ -12,6 +12,7 @@
 #include "cli/local_destination.h"
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
+#include "device/platform/sim/sim_platform.h"
 #include "fat/fat.h"
 
 namespace fs = std::filesystem;
@@ -124,8 +125,19 @@ bool RoomToReplace(const std::string& target, const FatEntryInfo& old, std::uint
 }
 
 // Writes one local file into a volume folder, replacing a file of the same name.
+// The disk image the volume lives on changes while it is copied into
+// itself: no whole copy could come of it.
+bool IsVolumeImage(const fs::path& local) {
+    for (const std::string& image : InstalledImageFiles()) {
+        if (!platform::IsSameFile(local.string(), image)) continue;
+        CliFail(local.string() + " is the disk image the volume lives on; it cannot be put into itself");
+        return true;
+    }
+    return false;
+}
+
 bool ImportFile(const fs::path& local, const std::string& volume_dir) {
-    if (!CliNewNameAllowed(local.filename().string())) return false;
+    if (!CliNewNameAllowed(local.filename().string()) || IsVolumeImage(local)) return false;
     const std::string target = JoinVolumePath(volume_dir, local.filename().string());
     if (IsVolumeFolder(target)) {
         CliFail(target + " exists on the volume as a folder");

@@ -303,3 +303,22 @@ TEST_F(VolumeIntegrity, AReplaceThatDoesNotFitKeepsTheOldFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The image changes while it is copied into itself: refused, by file identity
+// (a link to it as well), before the volume is touched.
+TEST_F(VolumeIntegrity, TheImageIsNeverPutIntoItself) {
+    MakeVolume(32u << 20, "-F 16");
+    const auto before = ReadFileBytes(image);
+    fs::create_symlink(image, dir + "/link.img");
+    for (const std::string& local : {image, dir + "/link.img"}) {
+        SCOPED_TRACE(local);
+        RunResult r = Quillon("put " + Quote(local) + " /");
+        EXPECT_EQ(r.exit_code, 1);
+        EXPECT_NE(r.err.find("cannot be put into itself"), std::string::npos) << r.err;
+        EXPECT_TRUE(ReadFileBytes(image) == before);
+    }
+}
+
+}  // namespace
