@@ -409,21 +409,105 @@ Op OpGenerator::PutNew(const Model& model, std::uint32_t free_clusters) {
     return op;
 }
 
+// On a nearly full volume the size is drawn against the file it replaces:
+// one that fits beside the old content, one that would fit only if the old
+// content were removed first, or one that never fits, often right at the
+// edges between them.
 Op OpGenerator::PutReplace(const Model& model, std::uint32_t free_clusters) {
-    std::vector<std::string> files;
+    ReplaceRoom room = ReplaceRoom::kNone;
+    if (settings_.nearly_full) {
+        const std::uint64_t roll = Between(0, 9);
+        room = roll < 4 ? ReplaceRoom::kBeside : roll < 7 ? ReplaceRoom::kIfOldRemoved : ReplaceRoom::kNever;
+    }
+    std::vector<std::string> files, holding;
     for (const std::string& path : model.Entries()) {
         const Node* node = model.FindVisible(path);
-        if (node && !node->dir && node->name.size() <= 255) files.push_back(path);
+        if (!node || node->dir || node->name.size() > 255) continue;
+        files.push_back(path);
+        if (node->size > 0) holding.push_back(path);
     }
     if (files.empty()) return PutNew(model, free_clusters);
-    const std::string path = Pick(files);
+    // Only a file that holds clusters can make room by going.
+    if (room == ReplaceRoom::kIfOldRemoved && holding.empty()) room = ReplaceRoom::kNever;
+    const std::vector<std::string>& from = room == ReplaceRoom::kIfOldRemoved ? holding : files;
+    std::string path = Pick(from);
+    if (room == ReplaceRoom::kIfOldRemoved || room == ReplaceRoom::kNever) {
+        // A refused replace still needs its whole local file: the smaller of
+        // two picks keeps the fillers of tens of MiB to a few of them.
+        const std::string other = Pick(from);
+        if (model.Find(other)->size < model.Find(path)->size) path = other;
+    }
     const auto [folder, leaf] = Model::Split(path);
     Op op;
     op.kind = OpKind::kPutFile;
     op.path = Spelling(folder);
     op.name = Chance(0.5) ? CaseVariant(leaf) : leaf;
-    op.size = FileSize(model, free_clusters, false);
+    op.size = room == ReplaceRoom::kNone ? FileSize(model, free_clusters, false)
+                                         : ReplaceSize(model, free_clusters, model.Find(path)->size, room);
     op.content = NextContent();
+    return op;
+}
+
+std::uint64_t OpGenerator::ReplaceSize(const Model& model, std::uint32_t free_clusters, std::uint64_t old_size,
+                                       ReplaceRoom room) {
+    const std::uint64_t cluster = model.Geometry().cluster_bytes;
+    const std::uint64_t old_clusters = (old_size + cluster - 1) / cluster;
+    // The largest sizes that fit beside the old content, and in its place.
+    const std::uint64_t beside = std::uint64_t{free_clusters} * cluster;
+    const std::uint64_t instead = beside + old_clusters * cluster;
+    switch (room) {
+        case ReplaceRoom::kBeside:
+            switch (Between(0, 3)) {
+                case 0: return beside;
+                case 1: return beside - Between(0, std::min<std::uint64_t>(beside, cluster - 1));
+                case 2: return std::min(old_size, beside);  // the same size, other bytes
+                default: return Between(0, beside);
+            }
+        case ReplaceRoom::kIfOldRemoved:
+            switch (Between(0, 2)) {
+                case 0: return beside + 1;
+                case 1: return instead;
+                default: return Between(beside + 1, instead);
+            }
+        case ReplaceRoom::kNever:
+            switch (Between(0, 2)) {
+                case 0: return instead + 1;
+                case 1: return instead + Between(1, 4 * cluster);
+                default: return instead + Between(1, std::max<std::uint64_t>(instead / 4, cluster));
+            }
+        case ReplaceRoom::kNone:
+            break;
+    }
+    return FileSize(model, free_clusters, false);
+}
+
+Op OpGenerator::Get(const Model& model, const std::string& path, bool missing) {
+    Op op;
+    op.kind = OpKind::kGet;
+    const Node* file = missing ? nullptr : model.FindVisible(path);
+    // A local folder can take only names that fit in a local file name.
+    const bool local_name = missing || (file && file->name.size() <= 255);
+    const std::uint64_t roll = Between(0, 99);
+    op.dest = roll < 30                  ? GetDest::kNew
+              : roll < 60                ? GetDest::kFile
+              : roll < 78 && local_name  ? GetDest::kFolder
+              : roll < 94 && !missing && local_name ? GetDest::kFolderHolding
+              : roll >= 94               ? GetDest::kImage
+                                         : GetDest::kFile;
+    // The name the folder already holds is the stored one: asked for in
+    // another case the copy could carry either spelling.
+    op.path = op.dest == GetDest::kFolderHolding ? path : Spelling(path);
+    if (op.dest == GetDest::kFile || op.dest == GetDest::kFolderHolding || op.dest == GetDest::kFolder) {
+        const std::uint64_t volume_size = file ? file->size : 0;
+        // Longer and shorter than what replaces it, and the same length.
+        switch (Between(0, 3)) {
+            case 0: op.size = volume_size; break;
+            case 1: op.size = Between(0, 2000); break;
+            default: op.size = Between(0, std::min<std::uint64_t>(2 * volume_size + 5000, 1u << 20)); break;
+        }
+        op.content = NextContent();
+    }
+    if (op.dest == GetDest::kImage) op.variant = static_cast<int>(Between(0, 3));
     return op;
 }
 
@@ -517,7 +601,7 @@ Op OpGenerator::Next(const Model& model, std::uint32_t free_clusters) {
     const bool full = settings_.nearly_full;
     const auto& on = settings_.ops;
     std::vector<Choice> choices = {
-        {"put", full ? 30 : 22},   {"replace", full ? 10 : 8}, {"tree", on.count("put-folder") ? (full ? 4 : 5) : 0},
+        {"put", full ? 28 : 22},   {"replace", full ? 14 : 8}, {"tree", on.count("put-folder") ? (full ? 4 : 5) : 0},
         {"get", 10},               {"mkdir", full ? 6 : 8},     {"mkdir-taken", 1},
         {"rm", on.count("rm") ? 7 : 0}, {"rm-r", on.count("rm") ? 3 : 0}, {"rm-folder", on.count("rm") ? 1 : 0},
         {"rename", on.count("rename") ? 10 : 0}, {"rename-folder", on.count("rename") ? 4 : 0},
@@ -540,11 +624,7 @@ Op OpGenerator::Next(const Model& model, std::uint32_t free_clusters) {
     if (what == "replace") return PutReplace(model, free_clusters);
     if (what == "tree") return PutTree(model, free_clusters);
     if (what == "refill") return Filler(model, free_clusters);
-    if (what == "get" && !files.empty()) {
-        op.kind = OpKind::kGet;
-        op.path = Spelling(Pick(files));
-        return op;
-    }
+    if (what == "get" && !files.empty()) return Get(model, Pick(files), false);
     if (what == "mkdir") {
         const std::string folder = Pick(FoldersFor(model, 3, true));
         op.kind = OpKind::kMkdir;
@@ -633,8 +713,10 @@ Op OpGenerator::Next(const Model& model, std::uint32_t free_clusters) {
     }
     if (what == "missing") {
         const std::string folder = Pick(FoldersFor(model, 4, false));
-        op.kind = Chance(0.5) ? OpKind::kGet : OpKind::kRm;
-        op.path = Model::Join(folder, NewName(*model.Find(folder), Use::kVolume));
+        const std::string path = Model::Join(folder, NewName(*model.Find(folder), Use::kVolume));
+        if (Chance(0.5)) return Get(model, path, true);
+        op.kind = OpKind::kRm;
+        op.path = path;
         return op;
     }
     return PutNew(model, free_clusters);

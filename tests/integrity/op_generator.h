@@ -70,6 +70,12 @@ private:
 
     Op PutNew(const Model& model, std::uint32_t free_clusters);
     Op PutReplace(const Model& model, std::uint32_t free_clusters);
+    // A size for a put onto a file of old_size bytes on a nearly full
+    // volume, of the room kind asked for.
+    std::uint64_t ReplaceSize(const Model& model, std::uint32_t free_clusters, std::uint64_t old_size, ReplaceRoom room);
+    // A get of path (an entry or, when missing, a name nothing has) with a
+    // destination of a random kind.
+    Op Get(const Model& model, const std::string& path, bool missing);
     Op PutTree(const Model& model, std::uint32_t free_clusters);
     Op Filler(const Model& model, std::uint32_t free_clusters);
 

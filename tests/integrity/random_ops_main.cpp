@@ -5,7 +5,11 @@
 // fsck.fat -n -S, mtools must list exactly the model's names and read back
 // the model's bytes, and quillon-cli ls --json must agree on every folder.
 // Every operation's outcome is judged too: the model says whether it must
-// succeed, must fail (a taken name, a full volume) or may do either. Now
+// succeed, must fail (a taken name, a full volume) or may do either. A put
+// onto an existing file must give the new bytes or, refused for want of
+// room, leave the old entry and bytes exactly as they were. Gets land on
+// new paths, existing files, existing folders and the image itself, and
+// the local side must then hold the copy and nothing else. Now
 // and then mattrib marks an entry hidden: quillon-cli must then neither
 // list nor reach it, and its name must stay taken.
 //
@@ -368,9 +372,16 @@ int main(int argc, char** argv) {
               << stats.operations << " operations (" << stats.expected_failures << " failed as expected, "
               << stats.open_outcomes << " with either outcome allowed), " << stats.checks << " whole-volume checks, "
               << stats.mtools_reads << " files read by mtools (" << stats.mtools_skipped << " names mtools cannot tell apart), "
-              << stats.gets << " gets compared; puts onto a file that failed for want of room: " << stats.failed_replace_removed
-              << " removed it, " << stats.failed_replace_kept << " kept it; case-only renames: " << stats.case_rename_done
-              << " done, " << stats.case_rename_refused << " refused; " << failed << " failing sequences; "
+              << stats.gets << " gets compared; replaces (puts onto a file) "
+              << stats.replace_beside + stats.replace_if_removed + stats.replace_never << " tried: "
+              << stats.replace_beside << " fitting beside the old file, " << stats.replace_if_removed
+              << " fitting only in its place, " << stats.replace_never << " never fitting; " << stats.replace_succeeded
+              << " succeeded, " << stats.replace_refused << " refused with the old file kept; gets onto existing "
+              << "destinations: " << stats.get_onto_file << " onto a file, " << stats.get_into_folder
+              << " into a folder, " << stats.get_into_folder_holding << " into a folder holding the name, "
+              << stats.get_failed_kept << " failed leaving the destination as it was, " << stats.get_onto_image
+              << " onto the image refused with it unchanged; case-only renames: " << stats.case_rename_done << " done, "
+              << stats.case_rename_refused << " refused; " << failed << " failing sequences; "
               << static_cast<int>(seconds) << " s\n";
     return failed ? 1 : 0;
 }

@@ -1,6 +1,12 @@
 #include "sequence_runner.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -73,7 +79,103 @@ std::string Hex(std::uint64_t value) {
     return out.str();
 }
 
+std::string Octal(unsigned value) {
+    std::ostringstream out;
+    out << std::oct << value;
+    return out.str();
+}
+
+// The permission bits a file the get replaces has before it; get keeps them.
+constexpr unsigned kHeldMode = 0640;
+
+unsigned NewFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+std::string FileText(std::uint64_t size, std::optional<std::uint64_t> digest, unsigned mode) {
+    return "file of " + std::to_string(size) + " bytes, " + (digest ? "digest " + Hex(*digest) + ", " : "") + "mode " +
+           Octal(mode);
+}
+
+// What differs between two views of a local folder, for messages.
+std::string LocalDifference(const std::map<std::string, std::string>& want,
+                            const std::map<std::string, std::string>& got) {
+    std::string text;
+    for (const auto& [path, what] : want) {
+        auto found = got.find(path);
+        if (found == got.end()) text += "\n  missing " + path + " (" + what + ")";
+        else if (found->second != what) text += "\n  changed " + path + ": " + what + ", now " + found->second;
+    }
+    for (const auto& [path, what] : got)
+        if (!want.count(path)) text += "\n  extra " + path + " (" + what + ")";
+    return text;
+}
+
+// A digest of the image's bytes that reads only what the file system
+// holds data for: holes read as zeros and zero words leave the digest
+// alone, so a sparse image of gigabytes is hashed in moments and a hole
+// counts the same as written zeros.
+bool HashImage(const std::string& path, std::uint64_t* digest, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    std::uint64_t h = Mix64(size);
+    std::vector<unsigned char> buffer(1u << 20);
+    bool ok = true;
+    for (std::uint64_t at = 0; ok && at < size;) {
+        off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+        if (data < 0 && errno == ENXIO) break;  // only a hole remains
+        if (data < 0) data = static_cast<off_t>(at);
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0) hole = static_cast<off_t>(size);
+        for (auto pos = static_cast<std::uint64_t>(data); pos < static_cast<std::uint64_t>(hole);) {
+            const std::size_t want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(buffer.size(), static_cast<std::uint64_t>(hole) - pos));
+            const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(pos));
+            if (got <= 0) {
+                *error = "cannot read " + path + " at byte " + std::to_string(pos);
+                ok = false;
+                break;
+            }
+            for (std::size_t i = 0; i < static_cast<std::size_t>(got); i += 8) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, buffer.data() + i, std::min<std::size_t>(8, static_cast<std::size_t>(got) - i));
+                if (word != 0) h = Mix64(h ^ Mix64(pos + i) ^ word);
+            }
+            pos += static_cast<std::uint64_t>(got);
+        }
+        at = static_cast<std::uint64_t>(hole);
+    }
+    ::close(fd);
+    *digest = h;
+    return ok;
+}
+
 }  // namespace
+
+std::uint64_t HashBytes(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::uint64_t h = Mix64(size);
+    for (std::size_t i = 0; i < size; i += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes + i, std::min<std::size_t>(8, size - i));
+        h = Mix64(h ^ word);
+    }
+    return h;
+}
+
+std::string EntryRow::Text() const {
+    return "{name " + name + (dir ? ", folder" : "") + ", size " + std::to_string(size) + ", cluster " +
+           std::to_string(cluster) + ", fat_date " + std::to_string(fat_date) + ", fat_time " +
+           std::to_string(fat_time) + "}";
+}
 
 const std::vector<VolumeKind>& VolumeKinds() {
     // FAT32 needs at least 65525 clusters, hence the larger (sparse) images.
@@ -253,8 +355,20 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
     const Prediction prediction = model_.Predict(op, FreeClusters());
     const char* kind = OpKindName(op.kind);
 
+    // A put onto a file quillon-cli can see: its entry as it stands, so a
+    // refusal can be held to leaving it exactly so.
+    EntryRow replaced_row;
+    Node replaced_node;
+    if (op.kind == OpKind::kPutFile && prediction.replace != ReplaceRoom::kNone) {
+        replaced_node = *model_.FindVisible(Model::Join(op.path, op.name));
+        std::string error;
+        if (!ReadEntryRow(op.path, op.name, &replaced_row, &error))
+            return Finding{"replace-setup:put", "operation " + std::to_string(index) +
+                                                    ": cannot list the file the put replaces: " + error};
+    }
+    GetWatch get_watch;
+
     Command command;
-    std::string got;
     switch (op.kind) {
         case OpKind::kPutFile:
         case OpKind::kPutTree: {
@@ -264,8 +378,9 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
             break;
         }
         case OpKind::kGet:
-            got = local_ + "/got";
-            command = Cli("get " + Quote(op.path) + " " + Quote(got), "get " + Quote(op.path) + " \"$L/got\"");
+            get_watch = PrepareGet(op);
+            command = Cli("get " + Quote(op.path) + " " + Quote(get_watch.dest),
+                          "get " + Quote(op.path) + " " + get_watch.script_dest);
             break;
         case OpKind::kMkdir:
             command = Cli("mkdir " + Quote(op.path), "mkdir " + Quote(op.path));
@@ -291,8 +406,11 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
     const char* expectation = prediction.expect == Expect::kSucceed ? "expect success"
                               : prediction.expect == Expect::kFail  ? "expect failure"
                                                                     : "either outcome is accepted";
-    Line(command.script + "   # " + std::to_string(index) + ": " + expectation +
-         (prediction.why.empty() ? "" : " (" + prediction.why + ")"));
+    std::string note = prediction.why;
+    if (prediction.replace != ReplaceRoom::kNone)
+        note += std::string(note.empty() ? "" : "; ") + "replaces a file, " + ReplaceRoomName(prediction.replace);
+    if (op.kind == OpKind::kGet) note += std::string(note.empty() ? "" : "; ") + "onto " + GetDestName(op.dest);
+    Line(command.script + "   # " + std::to_string(index) + ": " + expectation + (note.empty() ? "" : " (" + note + ")"));
     if (verbose_) std::cerr << "  [" << index << "] " << command.script << "  # " << expectation << "\n";
 
     const RunResult result = Run(command.actual);
@@ -317,6 +435,13 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
     if (!ok && prediction.expect == Expect::kFail && prediction.out_of_room &&
         result.err.find("full") == std::string::npos)
         return finding("room-message", "failed for want of room (" + prediction.why + ") without saying the volume is full");
+    if (op.kind == OpKind::kGet) {
+        if (auto problem = JudgeGet(op, ok, get_watch)) return finding(problem->first, problem->second);
+    }
+    if (prediction.replace != ReplaceRoom::kNone) {
+        if (auto problem = JudgeReplace(op, prediction, ok, result.err, replaced_row, replaced_node))
+            return finding(problem->first, problem->second);
+    }
     if (prediction.expect == Expect::kFail) ++stats_->expected_failures;
     if (prediction.expect == Expect::kEither) ++stats_->open_outcomes;
 
@@ -325,20 +450,6 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
         ++(ok ? stats_->case_rename_done : stats_->case_rename_refused);
 
     if (ok) {
-        if (op.kind == OpKind::kGet) {
-            ++stats_->gets;
-            const Node* file = model_.FindVisible(op.path);
-            if (!file) return finding("unexpected-success", "get of an entry the model does not hold");
-            const std::vector<std::uint8_t> read = testsupport::ReadFileBytes(got);
-            const std::string bytes(read.begin(), read.end());
-            if (!SameContent(bytes, file->content, file->size)) {
-                Line("\"$GEN\" --check-file \"$L/got\" " + std::to_string(file->size) + " " + Hex(file->content));
-                return finding("get-content", "get returned " + std::to_string(bytes.size()) + " bytes, expected " +
-                                                  std::to_string(file->size) + "; first difference at byte " +
-                                                  std::to_string(FirstDifference(bytes, file->content, file->size)) +
-                                                  WhoseBytes(bytes));
-            }
-        }
         model_.ApplySuccess(op);
         return std::nullopt;
     }
@@ -379,9 +490,6 @@ std::optional<Finding> SequenceRun::Execute(const Op& op) {
         if (chosen == outcomes.size())
             return finding("failed-put-state", "what the failed put left matches none of the states it may leave; " +
                                                    difference);
-        // Only a put that failed for want of room has a choice to make here.
-        if (op.kind == OpKind::kPutFile && result.err.find("full") != std::string::npos)
-            ++(chosen == 0 ? stats_->failed_replace_kept : stats_->failed_replace_removed);
     }
     model_ = outcomes[chosen];
     model_.NoteFailure(op);
@@ -396,6 +504,269 @@ std::string SequenceRun::WhoseBytes(const std::string& bytes) const {
             return "; these are the bytes of " + path;
     }
     return "";
+}
+
+bool SequenceRun::ReadEntryRow(const std::string& folder, const std::string& name, EntryRow* row, std::string* error) {
+    const RunResult listed = Run(Quote(tools_.cli) + " --image " + Quote(image_) + " --start 0 ls --json " + Quote(folder));
+    if (listed.exit_code != 0) {
+        *error = "ls " + folder + " exited " + std::to_string(listed.exit_code) + ": " + listed.err;
+        return false;
+    }
+    try {
+        for (const auto& item : nlohmann::json::parse(listed.out)) {
+            if (FoldName(item.at("name").get<std::string>()) != FoldName(name)) continue;
+            row->name = item.at("name").get<std::string>();
+            row->dir = item.at("dir").get<bool>();
+            row->size = item.at("size").get<std::uint64_t>();
+            row->cluster = item.at("cluster").get<std::uint64_t>();
+            row->fat_date = item.at("fat_date").get<std::uint64_t>();
+            row->fat_time = item.at("fat_time").get<std::uint64_t>();
+            return true;
+        }
+    } catch (const std::exception& e) {
+        *error = "ls --json " + folder + " printed no usable JSON: " + e.what() + "\n" + Shorten(listed.out);
+        return false;
+    }
+    *error = "ls " + folder + " does not list " + name;
+    return false;
+}
+
+std::string SequenceRun::ReadBackDiffers(const std::string& path, std::uint64_t content, std::uint64_t size) {
+    const std::string copy = local_ + "/read-back";
+    fs::remove(copy);
+    const RunResult read = Run(Quote(tools_.cli) + " --image " + Quote(image_) + " --start 0 get " + Quote(path) + " " +
+                               Quote(copy));
+    const std::vector<std::uint8_t> got = read.exit_code == 0 ? testsupport::ReadFileBytes(copy)
+                                                              : std::vector<std::uint8_t>{};
+    fs::remove(copy);
+    const std::string bytes(got.begin(), got.end());
+    if (read.exit_code == 0 && SameContent(bytes, content, size)) return "";
+    Line("q get " + Quote(path) + " \"$L/read-back\"; \"$GEN\" --check-file \"$L/read-back\" " + std::to_string(size) +
+         " " + Hex(content));
+    if (read.exit_code != 0) return "get " + path + " exited " + std::to_string(read.exit_code) + ": " + read.err;
+    return "get " + path + " returned " + std::to_string(bytes.size()) + " bytes, expected " + std::to_string(size) +
+           "; first difference at byte " + std::to_string(FirstDifference(bytes, content, size)) + WhoseBytes(bytes);
+}
+
+// A put onto an existing file either gives the new bytes under the stored
+// name or, refused, leaves the entry and its bytes exactly as they were:
+// same size, same first cluster, same time stamp.
+std::optional<std::pair<std::string, std::string>> SequenceRun::JudgeReplace(const Op& op, const Prediction& prediction,
+                                                                           bool ok, const std::string& err,
+                                                                           const EntryRow& before, const Node& old) {
+    switch (prediction.replace) {
+        case ReplaceRoom::kBeside: ++stats_->replace_beside; break;
+        case ReplaceRoom::kIfOldRemoved: ++stats_->replace_if_removed; break;
+        case ReplaceRoom::kNever: ++stats_->replace_never; break;
+        case ReplaceRoom::kNone: return std::nullopt;
+    }
+    ++(ok ? stats_->replace_succeeded : stats_->replace_refused);
+    const std::string path = Model::Join(op.path, op.name);
+    EntryRow after;
+    std::string error;
+    const bool listed = ReadEntryRow(op.path, op.name, &after, &error);
+    const std::string room = std::string("; the new content ") + ReplaceRoomName(prediction.replace);
+    if (!ok) {
+        for (const std::string& part : prediction.message_parts)
+            if (err.find(part) == std::string::npos)
+                return std::pair{std::string("replace-message"), "the refusal does not say \"" + part + "\"" + room};
+        if (!listed) {
+            Line("q ls --json " + Quote(op.path));
+            return std::pair{std::string("failed-replace-lost"), "the failed put lost the file it replaced: " + error};
+        }
+        if (!(after == before)) {
+            Line("q ls --json " + Quote(op.path));
+            return std::pair{std::string("failed-replace-entry"),
+                             "the failed put changed the entry it replaced: before " + before.Text() + ", after " +
+                                 after.Text() + room};
+        }
+        const std::string differs = ReadBackDiffers(path, old.content, old.size);
+        if (!differs.empty())
+            return std::pair{std::string("failed-replace-content"),
+                             "the failed put changed the bytes of the file it replaced: " + differs + room};
+        return std::nullopt;
+    }
+    if (!listed || after.name != before.name || after.dir || after.size != op.size) {
+        Line("q ls --json " + Quote(op.path));
+        return std::pair{std::string("replace-entry"),
+                         "after the replace the entry should keep the name " + before.name + " and hold " +
+                             std::to_string(op.size) + " bytes; " + (listed ? "it is " + after.Text() : error)};
+    }
+    const std::string differs = ReadBackDiffers(path, op.content, op.size);
+    if (!differs.empty())
+        return std::pair{std::string("replace-content"), "the replaced file does not hold the new bytes: " + differs};
+    return std::nullopt;
+}
+
+std::map<std::string, std::string> SequenceRun::LocalState(const std::string& dir, bool contents,
+                                                           const std::string& apart) const {
+    std::map<std::string, std::string> state;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        const std::string rel = path.lexically_relative(dir).generic_string();
+        std::error_code status_error;
+        const fs::file_status status = fs::symlink_status(path, status_error);
+        const auto mode = static_cast<unsigned>(status.permissions()) & 07777u;
+        if (fs::is_symlink(status)) {
+            state[rel] = "link to " + fs::read_symlink(path, status_error).string();
+        } else if (fs::is_directory(status)) {
+            state[rel] = "folder";
+        } else if (fs::is_regular_file(status) && contents && rel != apart) {
+            const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path.string());
+            state[rel] = FileText(bytes.size(), HashBytes(bytes.data(), bytes.size()), mode);
+        } else if (fs::is_regular_file(status)) {
+            state[rel] = FileText(fs::file_size(path, status_error), std::nullopt, mode);
+        } else {
+            state[rel] = "neither file nor folder";
+        }
+    }
+    if (error) state["?"] = "cannot list " + dir + ": " + error.message();
+    return state;
+}
+
+// Every get has a folder of its own: the destination is made there as the
+// kind asks, so that afterwards the folder can be held to exactly what the
+// get should have left in it, and no temporary file besides.
+SequenceRun::GetWatch SequenceRun::PrepareGet(const Op& op) {
+    GetWatch watch;
+    const std::string dir = local_ + "/gets";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    Line("rm -rf \"$L/gets\"; mkdir -p \"$L/gets\"");
+    auto held_file = [&](const std::string& rel) {
+        testsupport::WriteFileBytes(dir + "/" + rel, ContentBytes(op.content, op.size));
+        fs::permissions(dir + "/" + rel, static_cast<fs::perms>(kHeldMode));
+        const std::string script_path = "\"$L/gets/\"" + Quote(rel);
+        Line("\"$GEN\" --make-file " + script_path + " " + std::to_string(op.size) + " " + Hex(op.content) + "; chmod " +
+             Octal(kHeldMode) + " " + script_path);
+    };
+    watch.dest = dir + "/out";
+    watch.script_dest = "\"$L/gets/out\"";
+    switch (op.dest) {
+        case GetDest::kNew:
+            break;
+        case GetDest::kFile:
+            held_file("out");
+            break;
+        case GetDest::kFolder:
+        case GetDest::kFolderHolding: {
+            fs::create_directories(watch.dest);
+            Line("mkdir \"$L/gets/out\"");
+            // No volume entry can carry a ':' in its name, so this one is
+            // never the file the get brings.
+            const Node* file = model_.FindVisible(op.path);
+            held_file(op.dest == GetDest::kFolderHolding && file ? "out/" + file->name : "out/unrelated:file");
+            break;
+        }
+        case GetDest::kImage: {
+            switch (op.variant) {
+                case 0:
+                    watch.dest = image_;
+                    watch.script_dest = "\"$IMG\"";
+                    break;
+                case 1:
+                    watch.dest = dir + "/link.img";
+                    fs::create_symlink(image_, watch.dest);
+                    watch.script_dest = "\"$L/gets/link.img\"";
+                    Line("ln -s \"$IMG\" " + watch.script_dest);
+                    break;
+                case 2:
+                    watch.dest = dir + "/hard.img";
+                    fs::create_hard_link(image_, watch.dest);
+                    watch.script_dest = "\"$L/gets/hard.img\"";
+                    Line("ln \"$IMG\" " + watch.script_dest);
+                    break;
+                default:
+                    watch.dest = local_ + "/../volume.img";
+                    watch.script_dest = "\"$L/../volume.img\"";
+                    break;
+            }
+            std::string error;
+            if (!HashImage(image_, &watch.image_hash, &error)) watch.work["?"] = error;
+            // The image's own folder, where a temporary file beside it would land.
+            for (const auto& [path, what] : LocalState(work_, false))
+                if (path.rfind("local/", 0) != 0) watch.work[path] = what;
+            break;
+        }
+    }
+    watch.held = LocalState(dir, op.dest != GetDest::kImage);
+    return watch;
+}
+
+std::optional<std::pair<std::string, std::string>> SequenceRun::JudgeGet(const Op& op, bool ok, const GetWatch& watch) {
+    using Problem = std::pair<std::string, std::string>;
+    const std::string dir = local_ + "/gets";
+    if (op.dest == GetDest::kImage) {
+        if (ok) return std::nullopt;  // judged as an unexpected success
+        ++stats_->get_onto_image;
+        std::uint64_t digest = 0;
+        std::string error;
+        if (!HashImage(image_, &digest, &error)) return Problem{"image-changed", error};
+        if (digest != watch.image_hash)
+            return Problem{"image-changed", "the refused get onto the image changed the image's bytes"};
+        std::map<std::string, std::string> work;
+        for (const auto& [path, what] : LocalState(work_, false))
+            if (path.rfind("local/", 0) != 0) work[path] = what;
+        const std::string beside = LocalDifference(watch.work, work);
+        if (!beside.empty()) return Problem{"image-beside", "the refused get onto the image changed its folder:" + beside};
+        const std::string held = LocalDifference(watch.held, LocalState(dir, false));
+        if (!held.empty()) return Problem{"image-beside", "the refused get onto the image changed the get's folder:" + held};
+        return std::nullopt;
+    }
+    std::map<std::string, std::string> after = LocalState(dir, !ok);
+    if (!ok) {
+        const std::string changed = LocalDifference(watch.held, after);
+        if (!changed.empty()) return Problem{"failed-get-local", "the failed get changed local files:" + changed};
+        if (op.dest != GetDest::kNew) ++stats_->get_failed_kept;
+        return std::nullopt;
+    }
+    const Node* file = model_.FindVisible(op.path);
+    if (!file) return Problem{"unexpected-success", "get of an entry the model does not hold"};
+    std::string produced = "out";
+    if (op.dest == GetDest::kFolderHolding) produced = "out/" + file->name;
+    if (op.dest == GetDest::kFolder) {
+        // The folder takes the file under its name; asked for in another
+        // case, the spelling asked for and the stored one both qualify, but
+        // one file must come of it.
+        std::vector<std::string> landed;
+        for (const std::string& name : {Model::Split(op.path).second, file->name}) {
+            const std::string rel = "out/" + name;
+            if (after.count(rel) && !watch.held.count(rel) &&
+                std::find(landed.begin(), landed.end(), rel) == landed.end())
+                landed.push_back(rel);
+        }
+        if (landed.size() != 1)
+            return Problem{"get-into-folder", "the folder should hold the file as " + file->name + ":" +
+                                                  LocalDifference(watch.held, after)};
+        produced = landed.front();
+    }
+    const std::vector<std::uint8_t> read = testsupport::ReadFileBytes(dir + "/" + produced);
+    const std::string bytes(read.begin(), read.end());
+    if (!SameContent(bytes, file->content, file->size)) {
+        Line("\"$GEN\" --check-file \"$L/gets/\"" + Quote(produced) + " " + std::to_string(file->size) + " " +
+             Hex(file->content));
+        return Problem{"get-content", "get onto " + std::string(GetDestName(op.dest)) + " left " +
+                                          std::to_string(bytes.size()) + " bytes in " + produced + ", expected " +
+                                          std::to_string(file->size) + "; first difference at byte " +
+                                          std::to_string(FirstDifference(bytes, file->content, file->size)) +
+                                          WhoseBytes(bytes)};
+    }
+    // Everything else as it was, and only the copy's bytes new.
+    after = LocalState(dir, true, produced);
+    std::map<std::string, std::string> expected = watch.held;
+    const bool replaced = op.dest == GetDest::kFile || op.dest == GetDest::kFolderHolding;
+    expected[produced] = FileText(read.size(), std::nullopt, replaced ? kHeldMode : NewFileMode());
+    const std::string difference = LocalDifference(expected, after);
+    if (!difference.empty())
+        return Problem{"get-local-state", "after the get onto " + std::string(GetDestName(op.dest)) +
+                                              " the local folder holds other than the copy alone:" + difference};
+    ++stats_->gets;
+    if (op.dest == GetDest::kFile) ++stats_->get_onto_file;
+    if (op.dest == GetDest::kFolder) ++stats_->get_into_folder;
+    if (op.dest == GetDest::kFolderHolding) ++stats_->get_into_folder_holding;
+    return std::nullopt;
 }
 
 // fsck.fat's first complaint without its numbers and names, so that a

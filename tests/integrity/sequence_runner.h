@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -41,15 +42,41 @@ struct Stats {
     std::uint64_t operations = 0;
     std::uint64_t expected_failures = 0;
     std::uint64_t open_outcomes = 0;  // may succeed or fail; either was accepted
-    std::uint64_t failed_replace_removed = 0;
-    std::uint64_t failed_replace_kept = 0;
+    // Puts onto an existing file, by where the new content stood against
+    // the free clusters, and how they ended.
+    std::uint64_t replace_beside = 0;
+    std::uint64_t replace_if_removed = 0;
+    std::uint64_t replace_never = 0;
+    std::uint64_t replace_succeeded = 0;
+    std::uint64_t replace_refused = 0;
     std::uint64_t case_rename_refused = 0;
     std::uint64_t case_rename_done = 0;
     std::uint64_t checks = 0;
     std::uint64_t mtools_reads = 0;
     std::uint64_t mtools_skipped = 0;  // names mtools cannot tell apart
-    std::uint64_t gets = 0;
+    std::uint64_t gets = 0;  // successful gets whose bytes were compared
+    // Gets onto destinations that already exist.
+    std::uint64_t get_onto_file = 0;
+    std::uint64_t get_into_folder = 0;
+    std::uint64_t get_into_folder_holding = 0;
+    std::uint64_t get_failed_kept = 0;  // failed, the existing destination left as it was
+    std::uint64_t get_onto_image = 0;   // refused, the image unchanged
 };
+
+// One row of quillon-cli ls --json.
+struct EntryRow {
+    std::string name;
+    bool dir = false;
+    std::uint64_t size = 0;
+    std::uint64_t cluster = 0;
+    std::uint64_t fat_date = 0;
+    std::uint64_t fat_time = 0;
+    bool operator==(const EntryRow&) const = default;
+    std::string Text() const;
+};
+
+// A 64-bit digest of bytes, for comparing local files and images.
+std::uint64_t HashBytes(const void* data, std::size_t size);
 
 class SequenceRun {
 public:
@@ -89,6 +116,31 @@ private:
     std::string CheckMtoolsContents(std::mt19937_64& rng, std::size_t sample, bool large_too);
     std::string CheckOwnListing();
     std::string WhoseBytes(const std::string& bytes) const;
+
+    // Replaces: the entry before the put, and the judgement after it.
+    bool ReadEntryRow(const std::string& folder, const std::string& name, EntryRow* row, std::string* error);
+    std::optional<std::pair<std::string, std::string>> JudgeReplace(const Op& op, const Prediction& prediction,
+                                                                    bool ok, const std::string& err,
+                                                                    const EntryRow& before, const Node& old);
+    // Reads a volume file with quillon-cli get; empty when it matches.
+    std::string ReadBackDiffers(const std::string& path, std::uint64_t content, std::uint64_t size);
+
+    // Gets: the destination made ready, what the local side held before,
+    // and the judgement after.
+    struct GetWatch {
+        std::string dest;
+        std::string script_dest;
+        std::map<std::string, std::string> held;  // the get's folder, by relative path
+        std::map<std::string, std::string> work;  // the image's folder (gets onto the image)
+        std::uint64_t image_hash = 0;
+    };
+    GetWatch PrepareGet(const Op& op);
+    std::optional<std::pair<std::string, std::string>> JudgeGet(const Op& op, bool ok, const GetWatch& watch);
+    // What a local folder holds, links not followed: each file by size,
+    // permission bits and (with contents) a digest of its bytes, except
+    // the file at apart, whose bytes are compared on their own.
+    std::map<std::string, std::string> LocalState(const std::string& dir, bool contents,
+                                                  const std::string& apart = "") const;
 
     Tools tools_;
     VolumeKind kind_;

@@ -30,7 +30,11 @@ std::vector<std::string> Components(const std::string& path) {
 }
 
 Prediction Certain(Expect expect, std::string why, bool out_of_room = false) {
-    return Prediction{expect, std::move(why), out_of_room};
+    Prediction prediction;
+    prediction.expect = expect;
+    prediction.why = std::move(why);
+    prediction.out_of_room = out_of_room;
+    return prediction;
 }
 
 }  // namespace
@@ -76,6 +80,27 @@ const char* OpKindName(OpKind kind) {
         case OpKind::kRmTree: return "rm-r";
         case OpKind::kRename: return "rename";
         case OpKind::kHide: return "hide";
+    }
+    return "?";
+}
+
+const char* GetDestName(GetDest dest) {
+    switch (dest) {
+        case GetDest::kNew: return "a new file";
+        case GetDest::kFile: return "an existing file";
+        case GetDest::kFolder: return "an existing folder";
+        case GetDest::kFolderHolding: return "an existing folder holding a file of that name";
+        case GetDest::kImage: return "the image itself";
+    }
+    return "?";
+}
+
+const char* ReplaceRoomName(ReplaceRoom room) {
+    switch (room) {
+        case ReplaceRoom::kNone: return "not a replace";
+        case ReplaceRoom::kBeside: return "fits beside the old file";
+        case ReplaceRoom::kIfOldRemoved: return "fits only if the old file were removed first";
+        case ReplaceRoom::kNever: return "never fits";
     }
     return "?";
 }
@@ -229,9 +254,11 @@ Model::StepCheck Model::CheckPutFile(const std::string& folder, const std::strin
     }
     const std::int64_t data = Clusters(size);
     if (existing) {
-        // The old clusters are freed when the file is opened for writing.
-        check.need_min = data - Clusters(existing->size);
+        // The new content is written beside the old, which is freed only
+        // once the new one is whole: the old clusters are no room for it.
+        check.need_min = data;
         check.need_max = data;
+        check.release = Clusters(existing->size);
         return check;
     }
     check = CheckNewEntry(parent == &root_, name, false);
@@ -329,8 +356,24 @@ std::vector<ImportStep> Model::ImportSteps(const Op& op) {
 Prediction Model::Predict(const Op& op, std::uint32_t free_clusters) const {
     const Node* node = FindVisible(op.path);
     switch (op.kind) {
-        case OpKind::kPutFile:
-            return Combine(CheckPutFile(op.path, op.name, op.size), free_clusters);
+        case OpKind::kPutFile: {
+            Prediction prediction = Combine(CheckPutFile(op.path, op.name, op.size), free_clusters);
+            const Node* existing = node && node->dir ? Child(*node, op.name) : nullptr;
+            if (!existing || existing->dir || existing->hidden) return prediction;
+            const std::int64_t data = Clusters(op.size), old = Clusters(existing->size);
+            const auto free = static_cast<std::int64_t>(free_clusters);
+            if (data <= free) {
+                prediction.replace = ReplaceRoom::kBeside;
+            } else if (data <= free + old) {
+                // Refused before anything is written, saying how it would fit.
+                prediction.replace = ReplaceRoom::kIfOldRemoved;
+                prediction.message_parts = {"the volume is too full", "remove it first"};
+            } else {
+                prediction.replace = ReplaceRoom::kNever;
+                prediction.message_parts = {"the volume is too full", "was kept"};
+            }
+            return prediction;
+        }
         case OpKind::kPutTree: {
             Model scratch = *this;
             auto free_low = static_cast<std::int64_t>(free_clusters), free_high = free_low;
@@ -350,14 +393,15 @@ Prediction Model::Predict(const Op& op, std::uint32_t free_clusters) const {
                 } else {
                     scratch.PutFile(step.parent, step.name, step.size, step.content);
                 }
-                free_low -= check.need_max;
-                free_high -= check.need_min;
+                free_low -= check.need_max - check.release;
+                free_high -= check.need_min - check.release;
             }
             return Certain(certain ? Expect::kSucceed : Expect::kEither,
                            certain ? "" : "the folder may not fit in the clusters free");
         }
         case OpKind::kGet:
             if (!node || node->dir) return Certain(Expect::kFail, node ? "is a folder" : "no such file");
+            if (op.dest == GetDest::kImage) return Certain(Expect::kFail, "the destination is the image being read");
             return Certain(Expect::kSucceed, "");
         case OpKind::kMkdir: {
             const auto [folder, leaf] = Split(op.path);
@@ -475,17 +519,8 @@ std::pair<std::string, std::string> Model::OutcomeRegion(const Op& op) {
 
 std::vector<Model> Model::FailureOutcomes(const Op& op) const {
     std::vector<Model> outcomes{*this};
-    auto without = [](Model model, const std::string& folder, const std::string& name) {
-        if (Node* parent = model.FindMutable(folder)) parent->children.erase(FoldName(name));
-        return model;
-    };
-    if (!FindVisible(op.path)) return outcomes;
-    if (op.kind == OpKind::kPutFile) {
-        const Node* existing = FindVisible(Join(op.path, op.name));
-        if (existing && !existing->dir) outcomes.push_back(without(*this, op.path, op.name));
-        return outcomes;
-    }
-    if (op.kind != OpKind::kPutTree) return outcomes;
+    // A failed file put leaves what was there, a replaced file included.
+    if (!FindVisible(op.path) || op.kind != OpKind::kPutTree) return outcomes;
     Model state = *this;
     bool first = true;
     for (const ImportStep& step : ImportSteps(op)) {
@@ -495,8 +530,6 @@ std::vector<Model> Model::FailureOutcomes(const Op& op) const {
                                          : state.CheckPutFile(step.parent, step.name, step.size);
         if (check.expect == Expect::kFail) break;
         if (!step.dir) {
-            const Node* existing = state.Find(Join(step.parent, step.name));
-            if (existing && !existing->dir) outcomes.push_back(without(state, step.parent, step.name));
             state.PutFile(step.parent, step.name, step.size, step.content);
         } else {
             state.MakeFolder(step.parent, step.name);

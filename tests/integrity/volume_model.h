@@ -45,16 +45,37 @@ struct TreeItem {
     std::uint64_t content = 0;
 };
 
+// Where a get writes. Every get has a scratch folder of its own, made
+// afresh, so that what the get leaves there can be listed exactly.
+enum class GetDest {
+    kNew,            // a path that nothing holds yet
+    kFile,           // an existing regular file with other bytes
+    kFolder,         // an existing folder holding an unrelated file
+    kFolderHolding,  // an existing folder that already holds a file of the volume name
+    kImage,          // the very image the volume is read from
+};
+const char* GetDestName(GetDest dest);
+
 struct Op {
     OpKind kind = OpKind::kGet;
     // put: the volume folder; every other operation: the entry's path.
     std::string path;
     // put: the local file's or folder's name; rename: the new name.
     std::string name;
+    // put: the local file; get onto kFile or kFolderHolding: the bytes the
+    // local file holds before the get.
     std::uint64_t size = 0;
     std::uint64_t content = 0;
     std::vector<TreeItem> tree;
+    GetDest dest = GetDest::kNew;
+    // get onto kImage: which spelling of the image's path DEST takes.
+    int variant = 0;
 };
+
+// How a put onto an existing file stands against the free clusters: the
+// new content is written beside the old, so only the first kind fits.
+enum class ReplaceRoom { kNone, kBeside, kIfOldRemoved, kNever };
+const char* ReplaceRoomName(ReplaceRoom room);
 
 enum class Expect { kSucceed, kFail, kEither };
 
@@ -63,6 +84,10 @@ struct Prediction {
     std::string why;
     // A failure for want of clusters: its message must say the volume is full.
     bool out_of_room = false;
+    // A put onto an existing visible file: where the new content stands.
+    ReplaceRoom replace = ReplaceRoom::kNone;
+    // Texts a refusal's message must hold.
+    std::vector<std::string> message_parts;
 };
 
 // One step of importing a local folder tree, in the order put takes them.
@@ -90,8 +115,9 @@ public:
     Prediction Predict(const Op& op, std::uint32_t free_clusters) const;
     void ApplySuccess(const Op& op);
     // The states a failed operation may leave behind; the first is "nothing
-    // changed". Put may remove the file it was replacing, and a folder put
-    // stops part-way, its failing file removed.
+    // changed". A folder put stops part-way, a failing new file removed and
+    // a failing replaced file kept as it was; a failed file put changes
+    // nothing.
     std::vector<Model> FailureOutcomes(const Op& op) const;
     // The folder and name whose subtree tells the failure outcomes apart.
     static std::pair<std::string, std::string> OutcomeRegion(const Op& op);
@@ -114,8 +140,11 @@ private:
     struct StepCheck {
         Expect expect = Expect::kSucceed;  // judged on names alone
         std::string why;
-        std::int64_t need_min = 0;  // clusters
+        std::int64_t need_min = 0;  // clusters free before the step
         std::int64_t need_max = 0;
+        // Clusters given back once the step is done: a replaced file's old
+        // content, which must still be on the medium while the new is written.
+        std::int64_t release = 0;
     };
 
     Node* FindMutable(const std::string& path);
