@@ -21,9 +21,22 @@ constexpr int kTemporaryNameAttempts = 100;
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
 constexpr mode_t kPermissionBits = 07777;
 
+// Names of a folder entry stop at 255 bytes: the destination's own name is
+// kept only as far as the suffix leaves room, cut on a character boundary.
+constexpr std::size_t kLongestFileName = 255;
+
+std::string CutOnCharacterBoundary(std::string text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    std::size_t cut = max_bytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    return text;
+}
+
 fs::path TemporaryNameBeside(const fs::path& final_path, int attempt) {
-    const std::string name = "." + final_path.filename().string() + ".quillon-get-" + std::to_string(::getpid()) +
-                             "-" + std::to_string(attempt);
+    const std::string suffix = ".quillon-get-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const std::string name = "." + CutOnCharacterBoundary(final_path.filename().string(),
+                                                          kLongestFileName - suffix.size() - 1) + suffix;
     return final_path.parent_path() / name;
 }
 

@@ -322,3 +322,21 @@ TEST_F(VolumeIntegrity, TheImageIsNeverPutIntoItself) {
 }
 
 }  // namespace
+
+namespace {
+
+// The temporary file of a get stands beside the destination: with a name of
+// 250 bytes it must still fit the 255 bytes a local name may have.
+TEST_F(VolumeIntegrity, AGetOfTheLongestNamesIntoAFolderWorks) {
+    MakeVolume(32u << 20, "-F 16");
+    std::string name(208, 'n');
+    for (int i = 0; i < 21; ++i) name += "\xc3\xa9";  // 250 bytes, ending in two-byte characters
+    QuillonOk("put " + Quote(Local(name, "long")) + " /");
+    fs::create_directories(dir + "/into");
+    QuillonOk("get " + Quote("/" + name) + " " + Quote(dir + "/into"));
+    const auto back = ReadFileBytes(dir + "/into/" + name);
+    EXPECT_EQ(std::string(back.begin(), back.end()), "long");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir + "/into"), fs::directory_iterator()), 1);
+}
+
+}  // namespace
