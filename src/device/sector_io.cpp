@@ -3,9 +3,12 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 #include "device/physical_drive_name.h"
 #include "device/platform/platform.h"
+#include "device/platform_block_device.h"
+#include "fat/engine.h"
 
 std::string MediaDevicePath;
 std::string MediaStartSector;
@@ -31,11 +34,62 @@ std::string MediaDeviceName() {
     return name;
 }
 
-// The absolute sector a relative one names; positions are 64-bit, so a start
-// sector near the top of the 32-bit range never wraps onto another sector.
-std::uint64_t MediaAbsoluteSector(std::uint32_t relative) {
-    return std::uint64_t{ParseSectorNumber(MediaStartSector)} + relative;
+// The device the media callbacks move sectors through, kept open while the
+// platform, device path and start sector stay what it was opened for.
+struct MediaBinding {
+    std::mutex mutex;
+    platform::Platform* host = nullptr;
+    std::string path;
+    std::string start;
+    std::shared_ptr<device::PlatformBlockDevice> device;
+
+    bool Current() const {
+        return device && host == &platform::CurrentPlatform() && path == MediaDevicePath && start == MediaStartSector;
+    }
+    // Opens what the text globals name now; null when it does not open.
+    std::shared_ptr<device::PlatformBlockDevice> Reopen() {
+        host = &platform::CurrentPlatform();
+        path = MediaDevicePath;
+        start = MediaStartSector;
+        device = device::PlatformBlockDevice::Open(MediaDeviceName(), ParseSectorNumber(MediaStartSector));
+        return device;
+    }
+    std::shared_ptr<device::PlatformBlockDevice> Device() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return Current() ? device : Reopen();
+    }
+};
+
+MediaBinding& Binding() {
+    static MediaBinding binding;
+    return binding;
 }
+
+// Reads fail: what the default volume mounts on when the device does not
+// open, so the mount reports it as any unreadable medium.
+class UnopenedDevice : public fat::BlockDevice {
+public:
+    bool Read(std::uint32_t, std::uint8_t*, std::uint32_t) override { return false; }
+    bool Write(std::uint32_t, const std::uint8_t*, std::uint32_t) override { return false; }
+    bool Writable() const override { return false; }
+};
+
+// Keeps the opened device alive as long as the default volume uses it.
+class SharedDevice : public fat::BlockDevice {
+public:
+    explicit SharedDevice(std::shared_ptr<fat::BlockDevice> device) : device_(std::move(device)) {}
+    bool Read(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count) override {
+        return device_->Read(sector, buffer, count);
+    }
+    bool Write(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) override {
+        return device_->Write(sector, buffer, count);
+    }
+    bool Flush() override { return device_->Flush(); }
+    bool Writable() const override { return device_->Writable(); }
+
+private:
+    std::shared_ptr<fat::BlockDevice> device_;
+};
 
 }  // namespace
 
@@ -68,18 +122,25 @@ void ListPhysicalDrives(std::vector<int>& drives) {
     }
 }
 
-// A run moves in one transfer: the result is the same as sector by sector
-// (all or nothing), at a fraction of the system calls.
 int MediaRead(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count) {
-    auto device = OpenPositioned(MediaDeviceName(), DeviceAccess::Read, MediaAbsoluteSector(sector));
-    if (!device) return 0;
-    std::size_t length = std::size_t{count} * kSectorSize;
-    return device->Read(buffer, length) == length ? 1 : 0;
+    const auto device = Binding().Device();
+    return device && device->Read(sector, buffer, count) ? 1 : 0;
 }
 
 int MediaWrite(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
-    auto device = OpenPositioned(MediaDeviceName(), DeviceAccess::ReadWrite, MediaAbsoluteSector(sector));
-    if (!device) return 0;
-    std::size_t length = std::size_t{count} * kSectorSize;
-    return device->Write(buffer, length) == length ? 1 : 0;
+    const auto device = Binding().Device();
+    return device && device->Write(sector, buffer, count) ? 1 : 0;
+}
+
+int FatMountMedia() {
+    std::shared_ptr<device::PlatformBlockDevice> opened;
+    {
+        // A mount always opens afresh: the image may have been replaced.
+        MediaBinding& binding = Binding();
+        std::lock_guard<std::mutex> lock(binding.mutex);
+        opened = binding.Reopen();
+    }
+    fat::Volume& volume = fat::DefaultVolume();
+    if (!opened) return fat::MountCodeOf(volume.Mount(std::make_unique<UnopenedDevice>()));
+    return fat::MountCodeOf(volume.Mount(std::make_unique<SharedDevice>(opened)));
 }

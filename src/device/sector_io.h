@@ -1,20 +1,19 @@
 // Sector transfers on a physical drive, and the media callbacks through which
-// the FAT engine reaches its volume. Every call opens the device, transfers
-// and closes it again; nothing is cached here.
+// the FAT engine's default volume reaches its medium. The sector tools open
+// the drive for each call; the media callbacks keep one device open while
+// the device path and start sector stay the same.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-constexpr std::uint32_t kSectorSize = 512;
-
-using MediaReadFn = int (*)(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count);
-using MediaWriteFn = int (*)(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count);
+#include "fat/block_device.h"
 
 // The device the media callbacks address, without the "\\.\" prefix, usually
 // with one trailing backslash ("PHYSICALDRIVE3\"), and the absolute number of
-// the volume's first sector as text. Both are read afresh at every transfer.
+// the volume's first sector as text. A change to either is seen at the next
+// transfer, which then opens the device they name.
 extern std::string MediaDevicePath;
 extern std::string MediaStartSector;
 
@@ -34,3 +33,9 @@ void ListPhysicalDrives(std::vector<int>& drives);
 // Sector numbers relative to MediaStartSector. 1 when every sector moved, else 0.
 int MediaRead(std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count);
 int MediaWrite(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count);
+
+// Mounts the engine's default volume on the device MediaDevicePath and
+// MediaStartSector name, opened afresh: 0, or the negative mount code (a
+// device that does not open gives -1). Prints the FAT_FS line on failure
+// through the volume's diagnostics.
+int FatMountMedia();

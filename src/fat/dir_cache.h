@@ -12,16 +12,16 @@
 
 #include "fat/volume.h"
 
-// Fixed storage (512 KiB): a directory of 16,000 slots, 8,000 files with
+// Storage of each volume (512 KiB, made on first use): a directory of 16,000 slots, 8,000 files with
 // one long-name part each, fits whole.
 constexpr std::uint32_t kFatDirCacheSectors = 1024;
 
-// Forgets every sector (a mount, or another volume record or medium).
-void FatDirCacheReset();
+// Forgets every sector (a mount).
+void FatDirCacheReset(FatVolume& volume);
 // The cached copy of an absolute sector of this volume, or null.
 const std::uint8_t* FatDirCacheFind(const FatVolume& volume, std::uint32_t sector);
 // Keeps `count` sectors from first_sector on, exactly as the medium now holds them.
 void FatDirCacheStore(const FatVolume& volume, std::uint32_t first_sector, const std::uint8_t* data,
                       std::uint32_t count);
 // Forgets any cached sector in [first_sector, first_sector + count).
-void FatDirCacheDrop(std::uint32_t first_sector, std::uint32_t count);
+void FatDirCacheDrop(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);

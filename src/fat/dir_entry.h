@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "device/sector_io.h"
+#include "fat/block_device.h"
 
 constexpr std::uint32_t kFatEntrySize = 32;
 constexpr std::uint32_t kFatSlotsPerSector = kSectorSize / kFatEntrySize;

@@ -7,6 +7,7 @@
 #include "fat/dir_entry.h"
 #include "fat/fat_table.h"
 #include "fat/long_name.h"
+#include "fat/volume_state.h"
 
 using namespace fatentry;
 
@@ -75,10 +76,23 @@ struct TailRun {
     }
 };
 
-struct Index {
+// The last directory whose index could not be built (a chain longer than any
+// directory may be, damage): not tried again while nothing changed, or
+// every lookup of a missing name there would pay a second pass.
+struct FailedBuild {
+    bool known = false;
+    std::uint32_t start = 0;
+    std::uint64_t change_count = 0;
+
+    bool Matches(const FatVolume& on, std::uint32_t directory) const {
+        return known && start == directory && change_count == on.change_count;
+    }
+};
+
+}  // namespace
+
+struct FatDirIndex {
     bool valid = false;
-    const FatVolume* volume = nullptr;
-    MediaReadFn read = nullptr;
     std::uint32_t start = 0;
     bool fixed_root = false;
     std::uint32_t clusters[kFatMaxDirSectors];
@@ -92,20 +106,31 @@ struct Index {
     std::uint32_t short_name_count = 0;
     KeySlot keys[kTableSize];
     ShortNameSlot short_names[kTableSize];
+    FailedBuild failed_build;
 };
-Index g_index;
 
-void Forget() { g_index.valid = false; }
+void FatDestroyPart(FatDirIndex* part) { delete part; }
+
+namespace {
+
+using Index = FatDirIndex;
+
+Index& IndexOf(const FatVolume& volume) {
+    if (!volume.state->dir_index) volume.state->dir_index.reset(new Index());
+    return *volume.state->dir_index;
+}
+
+void Forget(Index& index) { index.valid = false; }
 
 // A fresh generation empties both tables without touching them.
-void StartTables() {
-    if (++g_index.generation == 0) {
-        std::memset(g_index.keys, 0, sizeof g_index.keys);
-        std::memset(g_index.short_names, 0, sizeof g_index.short_names);
-        g_index.generation = 1;
+void StartTables(Index& index) {
+    if (++index.generation == 0) {
+        std::memset(index.keys, 0, sizeof index.keys);
+        std::memset(index.short_names, 0, sizeof index.short_names);
+        index.generation = 1;
     }
-    g_index.key_count = 0;
-    g_index.short_name_count = 0;
+    index.key_count = 0;
+    index.short_name_count = 0;
 }
 
 std::uint32_t SlotOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> (64 - kTableBits)); }
@@ -151,57 +176,57 @@ std::uint64_t ShortNameHash(const std::uint8_t* short_name) {
     return hash;
 }
 
-bool HasKey(std::uint64_t key) {
+bool HasKey(const Index& index, std::uint64_t key) {
     for (std::uint32_t slot = SlotOf(key);; slot = NextSlot(slot)) {
-        const KeySlot& entry = g_index.keys[slot];
-        if (entry.generation != g_index.generation) return false;
+        const KeySlot& entry = index.keys[slot];
+        if (entry.generation != index.generation) return false;
         if (entry.key == key) return true;
     }
 }
 
-bool AddKey(std::uint64_t key) {
+bool AddKey(Index& index, std::uint64_t key) {
     std::uint32_t slot = SlotOf(key);
-    for (; g_index.keys[slot].generation == g_index.generation; slot = NextSlot(slot))
-        if (g_index.keys[slot].key == key) return true;
-    if (g_index.key_count == kMaxTableEntries) return false;
-    g_index.keys[slot] = KeySlot{key, g_index.generation};
-    ++g_index.key_count;
+    for (; index.keys[slot].generation == index.generation; slot = NextSlot(slot))
+        if (index.keys[slot].key == key) return true;
+    if (index.key_count == kMaxTableEntries) return false;
+    index.keys[slot] = KeySlot{key, index.generation};
+    ++index.key_count;
     return true;
 }
 
-bool AddNameKey(const char* name) { return AddKey(NameKey(name)); }
+bool AddNameKey(Index& index, const char* name) { return AddKey(index, NameKey(name)); }
 
-bool ShortNameInUse(const std::uint8_t* short_name) {
+bool ShortNameInUse(const Index& index, const std::uint8_t* short_name) {
     for (std::uint32_t slot = SlotOf(ShortNameHash(short_name));; slot = NextSlot(slot)) {
-        const ShortNameSlot& entry = g_index.short_names[slot];
-        if (entry.generation != g_index.generation) return false;
+        const ShortNameSlot& entry = index.short_names[slot];
+        if (entry.generation != index.generation) return false;
         if (std::memcmp(entry.name, short_name, kFatShortNameSize) == 0) return true;
     }
 }
 
-bool AddShortName(const std::uint8_t* short_name) {
+bool AddShortName(Index& index, const std::uint8_t* short_name) {
     std::uint32_t slot = SlotOf(ShortNameHash(short_name));
-    for (; g_index.short_names[slot].generation == g_index.generation; slot = NextSlot(slot))
-        if (std::memcmp(g_index.short_names[slot].name, short_name, kFatShortNameSize) == 0) return true;
-    if (g_index.short_name_count == kMaxTableEntries) return false;
-    ShortNameSlot& entry = g_index.short_names[slot];
+    for (; index.short_names[slot].generation == index.generation; slot = NextSlot(slot))
+        if (std::memcmp(index.short_names[slot].name, short_name, kFatShortNameSize) == 0) return true;
+    if (index.short_name_count == kMaxTableEntries) return false;
+    ShortNameSlot& entry = index.short_names[slot];
     std::memcpy(entry.name, short_name, kFatShortNameSize);
-    entry.generation = g_index.generation;
-    ++g_index.short_name_count;
+    entry.generation = index.generation;
+    ++index.short_name_count;
     return true;
 }
 
 // The keys a visible entry answers to: its 8.3 form, and the long name in
 // front whether or not it belongs (a superset costs a pass now and then,
 // never a wrong answer).
-bool AddEntryKeys(const FatLongName* long_name, const std::uint8_t* entry) {
+bool AddEntryKeys(Index& index, const FatLongName* long_name, const std::uint8_t* entry) {
     char dot_form[kFatDotFormSize];
     FatShortNameDotForm(entry, dot_form);
-    if (!AddNameKey(dot_form)) return false;
+    if (!AddNameKey(index, dot_form)) return false;
     if (!long_name || !FatLongNameIsWhole(*long_name)) return true;
     char text[kFatNameBufferSize];
     FatLongNameToUtf8(*long_name, text, sizeof text);
-    return AddNameKey(text);
+    return AddNameKey(index, text);
 }
 
 bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
@@ -212,28 +237,28 @@ std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
 
 // The clusters the pass walked, and that the chain really ends after them
 // (a pass stops at the largest directory size even when the chain goes on).
-bool RecordChain(FatVolume& volume, std::uint32_t sector_count, std::uint32_t last_cluster) {
-    g_index.cluster_count = 0;
-    if (g_index.fixed_root) return true;
+bool RecordChain(Index& index, FatVolume& volume, std::uint32_t sector_count, std::uint32_t last_cluster) {
+    index.cluster_count = 0;
+    if (index.fixed_root) return true;
     const std::uint32_t count = sector_count / volume.sectors_per_cluster;
     if (count == 0 || count > kFatMaxDirSectors || sector_count % volume.sectors_per_cluster != 0) return false;
-    g_index.clusters[0] = g_index.start;
+    index.clusters[0] = index.start;
     for (std::uint32_t i = 1; i < count; ++i) {
-        const std::uint32_t next = FatNextCluster(volume, g_index.clusters[i - 1]);
+        const std::uint32_t next = FatNextCluster(volume, index.clusters[i - 1]);
         if (!FatIsDataCluster(volume, next)) return false;
-        g_index.clusters[i] = next;
+        index.clusters[i] = next;
     }
-    if (g_index.clusters[count - 1] != last_cluster) return false;
+    if (index.clusters[count - 1] != last_cluster) return false;
     if (FatNextCluster(volume, last_cluster) != kFatEndOfChain) return false;
-    g_index.cluster_count = count;
+    index.cluster_count = count;
     return true;
 }
 
-bool ChainUnchanged(FatVolume& volume) {
-    for (std::uint32_t i = 1; i < g_index.cluster_count; ++i)
-        if (FatNextCluster(volume, g_index.clusters[i - 1]) != g_index.clusters[i]) return false;
-    return g_index.cluster_count == 0 ||
-           FatNextCluster(volume, g_index.clusters[g_index.cluster_count - 1]) == kFatEndOfChain;
+bool ChainUnchanged(const Index& index, FatVolume& volume) {
+    for (std::uint32_t i = 1; i < index.cluster_count; ++i)
+        if (FatNextCluster(volume, index.clusters[i - 1]) != index.clusters[i]) return false;
+    return index.cluster_count == 0 ||
+           FatNextCluster(volume, index.clusters[index.cluster_count - 1]) == kFatEndOfChain;
 }
 
 bool Overlaps(std::uint32_t first, std::uint32_t count, std::uint32_t other_first, std::uint32_t other_count) {
@@ -241,11 +266,11 @@ bool Overlaps(std::uint32_t first, std::uint32_t count, std::uint32_t other_firs
            std::uint64_t{other_first} < std::uint64_t{first} + count;
 }
 
-bool CoversSectors(const FatVolume& volume, std::uint32_t first, std::uint32_t count) {
-    if (g_index.fixed_root)
+bool CoversSectors(const Index& index, const FatVolume& volume, std::uint32_t first, std::uint32_t count) {
+    if (index.fixed_root)
         return Overlaps(first, count, volume.volume_start + volume.root_dir_offset, volume.root_dir_sectors);
-    for (std::uint32_t i = 0; i < g_index.cluster_count; ++i)
-        if (Overlaps(first, count, FatClusterToSector(volume, g_index.clusters[i]), volume.sectors_per_cluster))
+    for (std::uint32_t i = 0; i < index.cluster_count; ++i)
+        if (Overlaps(first, count, FatClusterToSector(volume, index.clusters[i]), volume.sectors_per_cluster))
             return true;
     return false;
 }
@@ -254,123 +279,115 @@ bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
     return a.sector_index == b.sector_index && a.slot == b.slot;
 }
 
-// The last directory whose index could not be built (a chain longer than any
-// directory may be, damage): not tried again while nothing changed, or
-// every lookup of a missing name there would pay a second pass.
-struct FailedBuild {
-    const FatVolume* volume = nullptr;
-    MediaReadFn read = nullptr;
-    std::uint32_t start = 0;
-    std::uint64_t change_count = 0;
-
-    bool Matches(const FatVolume& on, std::uint32_t directory) const {
-        return volume == &on && read == on.read && start == directory && change_count == on.change_count;
-    }
-};
-FailedBuild g_failed_build;
 
 
-bool BuildIndex(FatVolume& volume, std::uint32_t start) {
-    Forget();
-    StartTables();
-    g_index.run = TailRun{};
+bool BuildIndex(Index& index, FatVolume& volume, std::uint32_t start) {
+    Forget(index);
+    StartTables(index);
+    index.run = TailRun{};
     const std::uint32_t damage_before = volume.damage_count;
     FatDirScanner scan(volume, start);
     while (scan.Next()) {
         const std::uint8_t* entry = scan.Entry();
-        g_index.run.Feed(entry, scan.Where());
-        if (FatIsUsedShortEntry(entry) && !AddShortName(entry)) return false;
+        index.run.Feed(entry, scan.Where());
+        if (FatIsUsedShortEntry(entry) && !AddShortName(index, entry)) return false;
         // Hidden entries answer to their names too: creating one of those
         // names is refused, which only a real pass can tell.
         const bool named = scan.Class() == FatSlotClass::kVisible || scan.Class() == FatSlotClass::kHidden;
         if (named && !FatIsDotEntry(entry) &&
-            !AddEntryKeys(scan.HasWholeLongName() ? &scan.LongName() : nullptr, entry))
+            !AddEntryKeys(index, scan.HasWholeLongName() ? &scan.LongName() : nullptr, entry))
             return false;
     }
     if (scan.Status() != FatDirStatus::kEnd) return false;
-    g_index.volume = &volume;
-    g_index.read = volume.read;
-    g_index.start = ChainStart(volume, start);
-    g_index.fixed_root = IsFixedRoot(volume, start);
-    g_index.sector_count = scan.SectorCount();
-    g_index.last_cluster = scan.LastCluster();
-    if (!RecordChain(volume, g_index.sector_count, g_index.last_cluster)) return false;
+    index.start = ChainStart(volume, start);
+    index.fixed_root = IsFixedRoot(volume, start);
+    index.sector_count = scan.SectorCount();
+    index.last_cluster = scan.LastCluster();
+    if (!RecordChain(index, volume, index.sector_count, index.last_cluster)) return false;
     // Damage seen on the way is reported by every pass; only a pass finds it.
     if (volume.damage_count != damage_before) return false;
-    g_index.verified_change_count = volume.change_count;
-    g_index.valid = true;
+    index.verified_change_count = volume.change_count;
+    index.valid = true;
     return true;
 }
 
 }  // namespace
 
-void FatDirIndexReset() { Forget(); }
+void FatDirIndexReset(FatVolume& volume) {
+    if (volume.state->dir_index) *volume.state->dir_index = FatDirIndex{};
+}
 
 bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
-    if (g_failed_build.Matches(volume, start)) return false;
-    if (BuildIndex(volume, start)) return true;
-    Forget();
-    g_failed_build = FailedBuild{&volume, volume.read, start, volume.change_count};
+    Index& index = IndexOf(volume);
+    if (index.failed_build.Matches(volume, start)) return false;
+    if (BuildIndex(index, volume, start)) return true;
+    Forget(index);
+    index.failed_build = FailedBuild{true, start, volume.change_count};
     return false;
 }
 
 bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) {
-    if (!g_index.valid || g_index.volume != &volume || g_index.read != volume.read ||
-        g_index.start != ChainStart(volume, start) || g_index.fixed_root != IsFixedRoot(volume, start))
+    Index& index = IndexOf(volume);
+    if (!index.valid || index.start != ChainStart(volume, start) || index.fixed_root != IsFixedRoot(volume, start))
         return false;
     // Every change to the FAT moves the change count; the chain is looked
     // at again only then.
-    if (g_index.verified_change_count == volume.change_count) return true;
+    if (index.verified_change_count == volume.change_count) return true;
     const std::uint32_t damage_before = volume.damage_count;
-    if (!ChainUnchanged(volume) || volume.damage_count != damage_before) {
-        Forget();
+    if (!ChainUnchanged(index, volume) || volume.damage_count != damage_before) {
+        Forget(index);
         return false;
     }
-    g_index.verified_change_count = volume.change_count;
+    index.verified_change_count = volume.change_count;
     return true;
 }
 
 bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan) {
-    if (!name || !FatDirIndexCovers(volume, start) || HasKey(NameKey(name))) return false;
+    if (!name || !FatDirIndexCovers(volume, start)) return false;
+    const Index& index = IndexOf(volume);
+    if (HasKey(index, NameKey(name))) return false;
     const std::uint32_t needed = plan->slots_needed;
-    const TailRun& run = g_index.run;
+    const TailRun& run = index.run;
     if (needed == 0 || run.closed_best >= needed) return false;
     std::uint8_t base[kFatShortNameSize];
     bool exact = false;
     FatMakeShortName(name, base, &exact);
     plan->name_taken = false;
     // The same choice a pass makes, from the short names the index holds.
-    plan->short_name_found = FatChooseShortName(base, exact, kFatMaxTail, ShortNameInUse, plan->short_name);
+    const auto in_use = [&index](const std::uint8_t* short_name) { return ShortNameInUse(index, short_name); };
+    plan->short_name_found = FatChooseShortName(base, exact, kFatMaxTail, in_use, plan->short_name);
     plan->run_found = run.current_best >= needed;
     plan->run_start = run.start;
     plan->open_run_length = plan->run_found ? 0 : run.length;
     plan->open_run_start = run.start;
     plan->clean_end = true;
-    plan->last_cluster = g_index.last_cluster;
-    plan->sector_count = g_index.sector_count;
+    plan->last_cluster = index.last_cluster;
+    plan->sector_count = index.sector_count;
     return true;
 }
 
 bool FatDirIndexFollows(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
-    const TailRun& run = g_index.run;
-    return plan.run_found && FatDirIndexCovers(volume, start) && run.pure && run.closed_best < plan.slots_needed &&
+    if (!plan.run_found || !FatDirIndexCovers(volume, start)) return false;
+    const TailRun& run = IndexOf(volume).run;
+    return run.pure && run.closed_best < plan.slots_needed &&
            run.current_best >= plan.slots_needed && SameSlot(plan.run_start, run.start);
 }
 
-void FatDirIndexNoteCreate(const FatLongName& long_name, const std::uint8_t* short_entry,
+void FatDirIndexNoteCreate(FatVolume& volume, const FatLongName& long_name, const std::uint8_t* short_entry,
                            const FatCreatePlan& plan) {
-    if (!g_index.valid) return;
-    if (!AddShortName(short_entry) || !AddEntryKeys(&long_name, short_entry)) {
-        Forget();
+    Index& index = IndexOf(volume);
+    if (!index.valid) return;
+    if (!AddShortName(index, short_entry) || !AddEntryKeys(index, &long_name, short_entry)) {
+        Forget(index);
         return;
     }
-    g_index.run.Consume(plan.slots_needed);
+    index.run.Consume(plan.slots_needed);
 }
 
-void FatDirIndexForget() { Forget(); }
+void FatDirIndexForget(FatVolume& volume) { Forget(IndexOf(volume)); }
 
 void FatDirIndexNoteWrite(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
-    if (!g_index.valid) return;
-    if (g_index.volume != &volume || g_index.read != volume.read || CoversSectors(volume, first_sector, count))
-        Forget();
+    if (!volume.state->dir_index) return;
+    Index& index = *volume.state->dir_index;
+    if (index.valid && CoversSectors(index, volume, first_sector, count)) Forget(index);
 }

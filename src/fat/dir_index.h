@@ -21,7 +21,7 @@
 #include "fat/volume.h"
 
 // Forgets the index (a mount).
-void FatDirIndexReset();
+void FatDirIndexReset(FatVolume& volume);
 // Builds the index of a directory in a pass of its own: true when it now
 // describes the directory.
 bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start);
@@ -35,9 +35,9 @@ bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, F
 bool FatDirIndexFollows(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan);
 // Records an entry set written as the plan said (after FatDirIndexFollows):
 // its long name as the parts written carry it, and its short entry.
-void FatDirIndexNoteCreate(const FatLongName& long_name, const std::uint8_t* short_entry,
+void FatDirIndexNoteCreate(FatVolume& volume, const FatLongName& long_name, const std::uint8_t* short_entry,
                            const FatCreatePlan& plan);
 // Forgets the index (a write it was to follow failed part-way).
-void FatDirIndexForget();
+void FatDirIndexForget(FatVolume& volume);
 // A write over [first_sector, first_sector + count) is about to happen.
 void FatDirIndexNoteWrite(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);

@@ -10,6 +10,7 @@
 #include "fat/dir_index.h"
 #include "fat/fat_table.h"
 #include "fat/name_match.h"
+#include "fat/volume_state.h"
 
 using namespace fatentry;
 
@@ -20,18 +21,17 @@ const std::uint8_t kZeroCluster[kMaxSectorsPerCluster * kSectorSize] = {};
 
 bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
 
-// A scan that misses the directory cache reads the rest of the cluster in
-// one media call; all of it goes into the cache.
-std::uint8_t g_read_ahead[kMaxSectorsPerCluster * kSectorSize];
+std::uint8_t* ReadAheadOf(FatVolume& volume);
 
 // The sector from the cache, or read from the medium together with the
 // rest of its run (`count` sectors) and then cached: null on a read failure.
 const std::uint8_t* CachedDirSectors(FatVolume& volume, std::uint32_t sector, std::uint32_t count) {
     if (const std::uint8_t* cached = FatDirCacheFind(volume, sector)) return cached;
     if (count > kMaxSectorsPerCluster) count = kMaxSectorsPerCluster;
-    if (!volume.read || !volume.read(sector, g_read_ahead, count)) return nullptr;
-    FatDirCacheStore(volume, sector, g_read_ahead, count);
-    return g_read_ahead;
+    std::uint8_t* read_ahead = ReadAheadOf(volume);
+    if (!FatMediaRead(volume, sector, read_ahead, count)) return nullptr;
+    FatDirCacheStore(volume, sector, read_ahead, count);
+    return read_ahead;
 }
 
 bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
@@ -127,7 +127,7 @@ bool IsSoughtEntry(const FatDirScanner& scan, const std::uint8_t* entry) {
 // Appends zeroed clusters after the directory's last one. Each cluster is
 // zeroed before it is linked, so a failure never leaves stale slots inside.
 bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t clusters) {
-    if (!volume.write || !FatIsDataCluster(volume, last_cluster)) return false;
+    if (!FatCanWrite(volume) || !FatIsDataCluster(volume, last_cluster)) return false;
     for (std::uint32_t i = 0; i < clusters; ++i) {
         std::uint32_t cluster;
         if (!FatFindFreeCluster(volume, volume.root_cluster, &cluster)) return false;
@@ -153,7 +153,10 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
         *run_start = plan.run_start;
         return true;
     }
-    if (!FatPlanHasRoom(volume, start, plan)) return false;
+    if (!FatPlanHasRoom(volume, start, plan)) {
+        FatNoteFailure(volume, fat::Result::NoSpace);
+        return false;
+    }
     if (!GrowDirectory(volume, plan.last_cluster, ClustersToGrow(volume, plan))) return false;
     *run_start = plan.open_run_length ? plan.open_run_start : FatSlotRef{plan.sector_count, 0};
     return true;
@@ -167,7 +170,7 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
 bool WriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, bool keeps_index) {
     if (!keeps_index) FatDirIndexNoteWrite(volume, sector, 1);
     ++volume.change_count;
-    if (!volume.write || !FatFlushCache(volume) || !volume.write(sector, data, 1)) {
+    if (!FatCanWrite(volume) || !FatFlushCache(volume) || !FatMediaWrite(volume, sector, data, 1)) {
         // What the medium holds there is unknown now.
         FatDropSectorBuffer(volume, sector, 1);
         return false;
@@ -189,7 +192,7 @@ std::uint32_t SlotsForNewName(const char* name) {
 template <typename Edit>
 int EditFirstVisibleWithShortName(FatVolume& volume, std::uint32_t start, const std::uint8_t* short_name,
                                   Edit edit) {
-    if (!volume.write) return 0;
+    if (!FatCanWrite(volume)) return 0;
     FatDirScanner scan(volume, start);
     while (scan.Next()) {
         std::uint8_t* entry = scan.Entry();
@@ -205,8 +208,6 @@ int EditFirstVisibleWithShortName(FatVolume& volume, std::uint32_t start, const 
 // directory changed: the volume's change count says so.
 struct LastPlan {
     bool valid = false;
-    const FatVolume* volume = nullptr;
-    MediaReadFn read = nullptr;
     std::uint64_t change_count = 0;
     std::uint32_t start = 0;
     char name[kFatNameBufferSize];
@@ -216,19 +217,37 @@ struct LastPlan {
         valid = false;
         if (std::strlen(free_name) >= sizeof name) return;
         std::strcpy(name, free_name);
-        volume = &on;
-        read = on.read;
         change_count = on.change_count;
         start = directory;
         plan = made;
         valid = true;
     }
     bool Answers(const FatVolume& on, std::uint32_t directory, const char* free_name) const {
-        return valid && volume == &on && read == on.read && change_count == on.change_count &&
+        return valid && change_count == on.change_count &&
                start == directory && free_name && std::strcmp(name, free_name) == 0;
     }
 };
-LastPlan g_last_plan;
+
+}  // namespace
+
+// Scan scratch space of one volume.
+struct FatDirScratch {
+    // A scan that misses the directory cache reads the rest of the cluster
+    // in one media call; all of it goes into the cache.
+    std::uint8_t read_ahead[kMaxSectorsPerCluster * kSectorSize];
+    LastPlan last_plan;
+};
+
+void FatDestroyPart(FatDirScratch* part) { delete part; }
+
+namespace {
+
+FatDirScratch& ScratchOf(FatVolume& volume) {
+    if (!volume.state->dir_scratch) volume.state->dir_scratch.reset(new FatDirScratch());
+    return *volume.state->dir_scratch;
+}
+
+std::uint8_t* ReadAheadOf(FatVolume& volume) { return ScratchOf(volume).read_ahead; }
 
 // The one pass behind FatPlanNewEntry; a plan for a free name is remembered.
 int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan, FatFoundEntry* found,
@@ -237,7 +256,7 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
     plan->slots_needed = SlotsForNewName(name);
     if (plan->slots_needed == 0) return 0;
     if (FatDirIndexPlan(volume, start, name, plan)) {
-        g_last_plan.Remember(volume, start, name, *plan);
+        ScratchOf(volume).last_plan.Remember(volume, start, name, *plan);
         return 1;
     }
 
@@ -272,7 +291,7 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
     plan->clean_end = true;
     plan->last_cluster = scan.LastCluster();
     plan->sector_count = scan.SectorCount();
-    g_last_plan.Remember(volume, start, name, *plan);
+    ScratchOf(volume).last_plan.Remember(volume, start, name, *plan);
     // A free name is mostly followed by its creation, and often by more
     // names for the same directory: the next ones need no pass.
     if (!FatDirIndexCovers(volume, start)) FatDirIndexBuild(volume, start);
@@ -543,8 +562,8 @@ int FatFindFreeSlots(FatVolume& volume, std::uint32_t start, std::uint32_t count
 int FatPlanNewEntry(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan,
                     FatFoundEntry* found, const FatSlotRef* self) {
     // No entry takes the name, so the entry to skip makes no difference.
-    if (g_last_plan.Answers(volume, start, name)) {
-        *plan = g_last_plan.plan;
+    if (const LastPlan& last = ScratchOf(volume).last_plan; last.Answers(volume, start, name)) {
+        *plan = last.plan;
         return 1;
     }
     return PlanByScan(volume, start, name, plan, found, self);
@@ -573,7 +592,7 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
                      const std::uint8_t* short_entry, FatSlotRef* written_at, FatSlotRef* long_name_at) {
     std::uint16_t units[kFatLongNameCapacity];
     const int unit_count = name ? FatUtf8ToUtf16(name, units, kFatMaxLongNameUnits) : -1;
-    if (!volume.write || unit_count <= 0) return 0;
+    if (unit_count <= 0 || !FatCanWrite(volume)) return 0;
     const std::uint32_t parts = FatLongNamePartCount(static_cast<std::uint32_t>(unit_count));
     if (parts + 1 != plan.slots_needed) return 0;
     const bool index_follows = FatDirIndexFollows(volume, start, plan);
@@ -608,7 +627,7 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
     for (std::uint32_t sector = short_at.sector_index; written && sector-- > run_start.sector_index;)
         written = write_sector(sector);
     if (!written) {
-        if (index_follows) FatDirIndexForget();
+        if (index_follows) FatDirIndexForget(volume);
         // A short entry already written without its long name is taken back.
         FatDeleteEntrySet(volume, start, short_at, false, short_at);
         return 0;
@@ -623,7 +642,7 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
             FatWriteLongNamePart(part_slot, units, static_cast<std::uint32_t>(unit_count), part, checksum);
             FatCollectLongName(part_slot, &written_name);
         }
-        FatDirIndexNoteCreate(written_name, short_entry, plan);
+        FatDirIndexNoteCreate(volume, written_name, short_entry, plan);
     }
     return 1;
 }
@@ -641,7 +660,7 @@ int FatWriteNewEntries(FatVolume& volume, std::uint32_t start, const char* long_
 
 int FatDeleteEntrySet(FatVolume& volume, std::uint32_t start, FatSlotRef where, bool has_long_name,
                       FatSlotRef long_name_start) {
-    if (!volume.write) return 0;
+    if (!FatCanWrite(volume)) return 0;
     FatDirScanner scan(volume, start, has_long_name ? long_name_start : where);
     while (scan.Next()) {
         std::uint8_t* entry = scan.Entry();
@@ -666,7 +685,7 @@ int FatDeleteFoundEntry(FatVolume& volume, std::uint32_t start, const FatFoundEn
 
 int FatStoreEntryFields(FatVolume& volume, std::uint32_t start, FatSlotRef where, const std::uint8_t* short_name,
                         std::uint32_t size, std::uint32_t first_cluster, const FatStamp* stamp) {
-    if (!volume.write) return 0;
+    if (!FatCanWrite(volume)) return 0;
     auto store = [&](FatDirScanner& scan) {
         scan.EditsKeepIndex();
         std::uint8_t* entry = scan.Entry();
@@ -711,17 +730,17 @@ int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8
 }
 
 int FatZeroCluster(FatVolume& volume, std::uint32_t cluster) {
-    if (!volume.write || !FatIsDataCluster(volume, cluster) || volume.sectors_per_cluster > kMaxSectorsPerCluster)
+    if (!FatCanWrite(volume) || !FatIsDataCluster(volume, cluster) || volume.sectors_per_cluster > kMaxSectorsPerCluster)
         return 0;
     const std::uint32_t first = FatClusterToSector(volume, cluster);
     FatDropSectorBuffer(volume, first, volume.sectors_per_cluster);
-    return volume.write(first, kZeroCluster, volume.sectors_per_cluster) ? 1 : 0;
+    return FatMediaWrite(volume, first, kZeroCluster, volume.sectors_per_cluster) ? 1 : 0;
 }
 
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
     ++volume.change_count;
     FatDirIndexNoteWrite(volume, first_sector, count);
-    FatDirCacheDrop(first_sector, count);
+    FatDirCacheDrop(volume, first_sector, count);
     if (volume.sector_buffer_tag != kFatNoSector && volume.sector_buffer_tag >= first_sector &&
         volume.sector_buffer_tag - first_sector < count)
         volume.sector_buffer_tag = kFatNoSector;

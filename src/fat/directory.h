@@ -203,11 +203,3 @@ int FatZeroCluster(FatVolume& volume, std::uint32_t cluster);
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);
 // "." or "..": names no entry may be created with.
 bool FatIsDotName(const char* name);
-
-// Brackets a public operation with the volume's enter and leave hooks.
-struct FatOperationScope {
-    FatOperationScope() { FatEnter(); }
-    ~FatOperationScope() { FatLeave(); }
-    FatOperationScope(const FatOperationScope&) = delete;
-    FatOperationScope& operator=(const FatOperationScope&) = delete;
-};

@@ -31,7 +31,8 @@ bool InActiveFat(const FatVolume& volume, std::uint32_t sector) {
 // never disagree; with FAT32 mirroring off only the active copy is written.
 bool WriteBack(FatVolume& volume, FatCacheNode* node) {
     if (!node->dirty) return true;
-    if (!volume.write) {
+    // A read-only device keeps nothing: the change only ever lived here.
+    if (!volume.device || !volume.device->Writable()) {
         node->dirty = 0;
         return true;
     }
@@ -40,7 +41,7 @@ bool WriteBack(FatVolume& volume, FatCacheNode* node) {
     const std::uint32_t copies = volume.mirrored_fats ? volume.fat_count : 1;
     const std::uint32_t first = volume.mirrored_fats ? volume.first_fat_sector : volume.fat_start;
     for (std::uint32_t copy = 0; copy < copies; ++copy) {
-        if (!volume.write(first + copy * volume.fat_size + offset, node->sector, 1)) return false;
+        if (!FatMediaWrite(volume, first + copy * volume.fat_size + offset, node->sector, 1)) return false;
     }
     node->dirty = 0;
     return true;
@@ -92,7 +93,7 @@ FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector) {
     if (node->tag == sector) return node;
     if (!WriteBack(volume, node)) return nullptr;
     node->tag = sector;
-    if (!volume.read || !volume.read(sector, node->sector, 1)) {
+    if (!FatMediaRead(volume, sector, node->sector, 1)) {
         node->tag = kFatNoSector;
         return nullptr;
     }
@@ -159,6 +160,7 @@ int FatFindFreeCluster(FatVolume& volume, std::uint32_t start, std::uint32_t* cl
         }
     }
     if (from_hint) volume.lowest_free_hint = end;
+    FatNoteFailure(volume, fat::Result::NoSpace);
     return 0;
 }
 
@@ -222,12 +224,12 @@ bool FatInvalidateFsInfo(FatVolume& volume) {
     std::uint8_t sector[kSectorSize];
     const std::uint32_t where = volume.volume_start + volume.fsinfo_sector;
     if (inside_reserved) {
-        if (!volume.read || !volume.read(where, sector, 1)) return false;
+        if (!FatMediaRead(volume, where, sector, 1)) return false;
         // Only a real FSInfo sector is touched; anything else there is left alone.
-        if (FatLoad32(sector + kFsInfoLead) == kFsInfoLeadSignature && volume.write) {
+        if (FatLoad32(sector + kFsInfoLead) == kFsInfoLeadSignature && volume.device->Writable()) {
             FatStore32(sector + kFsInfoFreeCount, kFsInfoUnknown);
             FatStore32(sector + kFsInfoNextFree, kFsInfoUnknown);
-            if (!volume.write(where, sector, 1)) return false;
+            if (!FatMediaWrite(volume, where, sector, 1)) return false;
         }
     }
     volume.fsinfo_state = -1;

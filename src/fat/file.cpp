@@ -5,6 +5,7 @@
 
 #include "fat/fat_table.h"
 #include "fat/volume.h"
+#include "fat/volume_state.h"
 
 using namespace fatentry;
 
@@ -13,11 +14,6 @@ namespace {
 constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
 constexpr std::uint32_t kLargestFileSize = 0xFFFFFFFFu;
 constexpr std::uint8_t kWriteFlags = FAT_OPEN_WRITE | FAT_OPEN_APPEND | FAT_OPEN_CREATE | FAT_OPEN_ERASE;
-
-FatFile g_records[kFatFilePoolSize];
-FatFile* g_free_list = nullptr;
-FatFile* g_open_list = nullptr;
-bool g_pool_ready = false;
 
 // --- the pool: two doubly linked lists, records appended at the tail -----
 
@@ -40,22 +36,51 @@ void AppendTo(FatFile*& head, FatFile* record) {
     record->previous = tail;
 }
 
-FatFile* TakeRecord() {
-    FatFile* record = g_free_list;
+}  // namespace
+
+// The open-file records of one volume, and a record that only holds a
+// split path for the operations that need no open file.
+struct FatFilePool {
+    FatFile records[kFatFilePoolSize];
+    FatFile* free_list = nullptr;
+    FatFile* open_list = nullptr;
+    FatFile scratch;
+};
+
+void FatDestroyPart(FatFilePool* part) { delete part; }
+
+namespace {
+
+FatFilePool& PoolOf(FatVolume& volume) {
+    FatEnsureFilePool(volume);
+    return *volume.state->files;
+}
+
+FatFile* TakeRecord(FatVolume& volume) {
+    FatFilePool& pool = PoolOf(volume);
+    FatFile* record = pool.free_list;
     if (!record) return nullptr;
-    Unlink(g_free_list, record);
-    AppendTo(g_open_list, record);
+    Unlink(pool.free_list, record);
+    AppendTo(pool.open_list, record);
     return record;
 }
 
-void ReleaseRecord(FatFile* record) {
-    Unlink(g_open_list, record);
-    AppendTo(g_free_list, record);
+void ReleaseRecord(FatVolume& volume, FatFile* record) {
+    FatFilePool& pool = PoolOf(volume);
+    Unlink(pool.open_list, record);
+    AppendTo(pool.free_list, record);
 }
 
-bool IsOpenRecord(const FatFile* file) {
-    for (const FatFile* record = g_open_list; record; record = record->next)
+bool IsOpenRecord(FatVolume& volume, const FatFile* file) {
+    for (const FatFile* record = PoolOf(volume).open_list; record; record = record->next)
         if (record == file) return true;
+    return false;
+}
+
+// A call on a file that is not open on this volume.
+bool RequireOpen(FatVolume& volume, const FatFile* file) {
+    if (file && IsOpenRecord(volume, file)) return true;
+    FatNoteFailure(volume, fat::Result::Invalid);
     return false;
 }
 
@@ -127,7 +152,7 @@ bool StepMeetsLoop(FatFile* file, std::uint32_t next) {
 // before it, with the last cluster and its index (kNoIndex: no chain).
 ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* cluster, std::uint32_t* last,
                         std::uint32_t* last_index) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     *last_index = kNoIndex;
     if (file->first_cluster == 0) return ChainLookup::kShort;
     if (!FatIsDataCluster(volume, file->first_cluster)) {
@@ -173,7 +198,7 @@ ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* clust
 // Makes the chain reach cluster index `through`. On a partial failure the
 // clusters already linked stay (trimmed again at close).
 bool GrowChainThrough(FatFile* file, std::uint32_t through) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     std::uint32_t cluster, last, last_index;
     const ChainLookup lookup = FindCluster(file, through, &cluster, &last, &last_index);
     if (lookup != ChainLookup::kShort) return lookup == ChainLookup::kFound;
@@ -199,7 +224,7 @@ bool GrowChainThrough(FatFile* file, std::uint32_t through) {
 // stays contiguous.
 std::uint32_t TransferRun(FatFile* file, std::uint32_t index, std::uint32_t cluster, std::uint32_t within,
                           std::uint8_t* read_into, const std::uint8_t* write_from, std::uint32_t count) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     std::uint64_t available = volume.sectors_per_cluster - within;
     std::uint32_t last = cluster, last_index = index;
     while (available < count) {
@@ -215,9 +240,9 @@ std::uint32_t TransferRun(FatFile* file, std::uint32_t index, std::uint32_t clus
     const std::uint32_t first_sector = FatClusterToSector(volume, cluster) + within;
     if (write_from) {
         FatDropSectorBuffer(volume, first_sector, sectors);
-        return volume.write && volume.write(first_sector, write_from, sectors) ? sectors : 0;
+        return FatMediaWrite(volume, first_sector, write_from, sectors) ? sectors : 0;
     }
-    return volume.read && volume.read(first_sector, read_into, sectors) ? sectors : 0;
+    return FatMediaRead(volume, first_sector, read_into, sectors) ? sectors : 0;
 }
 
 // --- the record's sector buffer ------------------------------------------
@@ -250,7 +275,7 @@ bool BufferSector(FatFile* file, std::uint32_t sector_index, bool for_write) {
 // or a failed write); an empty file keeps no cluster. False when part of
 // the chain could not be freed (those clusters are lost, never reused).
 bool TrimChain(FatFile* file) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     file->chain_may_overhang = 0;
     if (file->first_cluster == 0) return true;
     const std::uint32_t needed = file->size == 0 ? 0 : (file->size - 1) / ClusterBytes(volume) + 1;
@@ -274,7 +299,7 @@ bool TrimChain(FatFile* file) {
 
 // The entry names the new chain now: the old one goes.
 bool FinishReplace(FatFile* file) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     const std::uint32_t old_chain = file->replaced_cluster;
     file->replacing = 0;
     file->replaced_cluster = 0;
@@ -287,7 +312,7 @@ bool FinishReplace(FatFile* file) {
 // replace the entry write is the moment the new content takes the old's
 // place; a power cut on either side of it leaves one whole file.
 bool FlushRecord(FatFile* file) {
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     bool ok = WriteBackBuffer(file);
     if (file->chain_may_overhang && !TrimChain(file)) ok = false;
     if (!FatFlushCache(volume)) return false;
@@ -308,16 +333,43 @@ bool FlushRecord(FatFile* file) {
 // --- opening -------------------------------------------------------------
 
 bool FindParent(FatFile* file, const char* path) {
-    if (FatSplitPath(path, file->name, file->directory) != 0 || FatIsDotName(file->name)) return false;
+    if (FatSplitPath(path, file->name, file->directory) != 0 || FatIsDotName(file->name)) {
+        FatNoteFailure(*file->volume, fat::Result::BadName);
+        return false;
+    }
     if (file->directory[0] == '\0') {
-        file->parent_cluster = FatTheVolume().root_cluster;
+        file->parent_cluster = file->volume->root_cluster;
         return true;
     }
-    return FatResolveDirectory(file->directory, &file->parent_cluster) == 1;
+    return FatResolveDirectory(*file->volume, file->directory, &file->parent_cluster) == 1;
+}
+
+// Why a found entry cannot be opened or deleted as a file, or Ok.
+fat::Result FileRefusal(FatVolume& volume, std::uint32_t parent_cluster, const FatFoundEntry& found) {
+    if (!FatIsFileEntry(found.entry)) return fat::Result::IsADirectory;
+    if (FatIsEntryOpen(volume, parent_cluster, found.entry)) return fat::Result::Busy;
+    return fat::Result::Ok;
+}
+
+// The entry a split path names, or false with the reason noted.
+bool LocateNamed(FatVolume& volume, const FatFile& split, FatFoundEntry* found) {
+    if (FatLocateEntry(volume, split.parent_cluster, split.name, found)) return true;
+    FatNoteFailure(volume, fat::Result::NotFound);
+    return false;
+}
+
+FatFile& ScratchRecord(FatVolume& volume) {
+    FatFile& scratch = PoolOf(volume).scratch;
+    ClearRecord(&scratch);
+    return scratch;
 }
 
 bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
-    if (!FatIsFileEntry(found.entry) || FatIsEntryOpen(file->parent_cluster, found.entry)) return false;
+    if (const fat::Result refusal = FileRefusal(*file->volume, file->parent_cluster, found);
+        refusal != fat::Result::Ok) {
+        FatNoteFailure(*file->volume, refusal);
+        return false;
+    }
     std::memcpy(file->short_name, found.entry, kFatShortNameSize);
     file->first_cluster = FatEntryFirstCluster(found.entry);
     file->size = FatEntrySizeField(found.entry);
@@ -330,7 +382,7 @@ bool OpenExisting(FatFile* file, const FatFoundEntry& found) {
 // the whole volume) and fill it with whatever the clusters held.
 bool ChainHoldsSize(FatFile* file) {
     if (file->size == 0) return true;
-    FatVolume& volume = FatTheVolume();
+    FatVolume& volume = *file->volume;
     const std::uint32_t needed = (file->size - 1) / ClusterBytes(volume);
     std::uint32_t cluster, last, last_index;
     if (FindCluster(file, needed, &cluster, &last, &last_index) == ChainLookup::kFound) return true;
@@ -350,8 +402,11 @@ void BeginReplace(FatFile* file, const char* stamp) {
 }
 
 bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
-    FatVolume& volume = FatTheVolume();
-    if (plan.name_hidden || !plan.short_name_found) return false;
+    FatVolume& volume = *file->volume;
+    if (plan.name_hidden || !plan.short_name_found) {
+        FatNoteFailure(volume, fat::Result::Exists);
+        return false;
+    }
     std::uint8_t entry[kFatEntrySize];
     FatFillShortEntry(entry, plan.short_name, kArchive, 0, FatParseStamp(stamp));
     if (!FatWriteEntrySet(volume, file->parent_cluster, plan, file->name, entry, &file->entry_at, nullptr))
@@ -361,13 +416,20 @@ bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
 }
 
 bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char* stamp) {
-    FatVolume& volume = FatTheVolume();
-    if (!(flags & (FAT_OPEN_READ | FAT_OPEN_CREATE)) || !FindParent(file, path)) return false;
+    FatVolume& volume = *file->volume;
+    if (!(flags & (FAT_OPEN_READ | FAT_OPEN_CREATE))) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return false;
+    }
+    if (!FindParent(file, path)) return false;
     FatFoundEntry found;
     bool exists;
     FatCreatePlan plan;
     if (flags & FAT_OPEN_CREATE) {
-        if (!FatPlanNewEntry(volume, file->parent_cluster, file->name, &plan, &found)) return false;
+        if (!FatPlanNewEntry(volume, file->parent_cluster, file->name, &plan, &found)) {
+            FatNoteFailure(volume, fat::Result::BadName);
+            return false;
+        }
         exists = plan.name_taken;
     } else {
         exists = FatLocateEntry(volume, file->parent_cluster, file->name, &found) == 1;
@@ -377,7 +439,10 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
         const bool erase = (flags & FAT_OPEN_ERASE) && !(flags & FAT_OPEN_APPEND);
         if (!erase && (flags & FAT_OPEN_WRITE) && !ChainHoldsSize(file)) return false;
         if (erase) BeginReplace(file, stamp);
-    } else if (!(flags & FAT_OPEN_CREATE) || !CreateFile(file, plan, stamp)) {
+    } else if (!(flags & FAT_OPEN_CREATE)) {
+        FatNoteFailure(volume, fat::Result::NotFound);
+        return false;
+    } else if (!CreateFile(file, plan, stamp)) {
         return false;
     } else {
         file->created = 1;
@@ -387,15 +452,17 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     return true;
 }
 
-FatFile* OpenWithFlags(std::uint8_t flags, const char* path, const char* stamp) {
-    FatEnsureFilePool();
-    if (!FatIsMounted() || !path) return nullptr;
-    if (!FatTheVolume().write) flags &= static_cast<std::uint8_t>(~kWriteFlags);
-    FatFile* file = TakeRecord();
-    if (!file) return nullptr;
+FatFile* OpenWithFlags(FatVolume& volume, std::uint8_t flags, const char* path, const char* stamp) {
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path)) return nullptr;
+    if ((flags & kWriteFlags) && !FatCanWrite(volume)) flags &= static_cast<std::uint8_t>(~kWriteFlags);
+    FatFile* file = TakeRecord(volume);
+    if (!file) {
+        FatNoteFailure(volume, fat::Result::Busy);
+        return nullptr;
+    }
     ClearRecord(file);
     if (!OpenRecord(file, flags, path, stamp)) {
-        ReleaseRecord(file);
+        ReleaseRecord(volume, file);
         return nullptr;
     }
     return file;
@@ -422,18 +489,23 @@ bool WriteDirectoryCluster(FatVolume& volume, std::uint32_t cluster, std::uint32
     return FatWriteDirSector(volume, FatClusterToSector(volume, cluster), sector) == 1;
 }
 
-int MakeDirectory(const char* path, const char* stamp) {
-    FatEnsureFilePool();
-    FatVolume& volume = FatTheVolume();
-    if (!FatIsMounted() || !path || !volume.write) return 0;
-    static FatFile scratch;  // holds the split path; no pool record is needed
-    ClearRecord(&scratch);
+int MakeDirectory(FatVolume& volume, const char* path, const char* stamp) {
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return 0;
+    FatFile& scratch = ScratchRecord(volume);
     if (!FindParent(&scratch, path)) return 0;
     FatCreatePlan plan;
-    if (!FatPlanNewEntry(volume, scratch.parent_cluster, scratch.name, &plan)) return 0;
-    if (plan.name_taken || plan.name_hidden || !plan.short_name_found ||
-        !FatPlanHasRoom(volume, scratch.parent_cluster, plan))
+    if (!FatPlanNewEntry(volume, scratch.parent_cluster, scratch.name, &plan)) {
+        FatNoteFailure(volume, fat::Result::BadName);
         return 0;
+    }
+    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) {
+        FatNoteFailure(volume, fat::Result::Exists);
+        return 0;
+    }
+    if (!FatPlanHasRoom(volume, scratch.parent_cluster, plan)) {
+        FatNoteFailure(volume, fat::Result::NoSpace);
+        return 0;
+    }
     const FatStamp when = FatParseStamp(stamp);
     std::uint32_t cluster;
     if (!FatAllocateCluster(volume, &cluster)) return 0;
@@ -459,21 +531,28 @@ bool DirectoryIsEmpty(FatVolume& volume, std::uint32_t start) {
 
 }  // namespace
 
-void FatResetFiles() {
-    g_free_list = g_open_list = nullptr;
-    for (FatFile& record : g_records) {
+void FatResetFiles(FatVolume& volume) {
+    if (!volume.state->files) volume.state->files.reset(new FatFilePool());
+    FatFilePool& pool = *volume.state->files;
+    pool.free_list = pool.open_list = nullptr;
+    for (FatFile& record : pool.records) {
         ClearRecord(&record);
-        AppendTo(g_free_list, &record);
+        record.volume = &volume;
+        AppendTo(pool.free_list, &record);
     }
-    g_pool_ready = true;
+    pool.scratch.volume = &volume;
 }
 
-void FatEnsureFilePool() {
-    if (!g_pool_ready) FatResetFiles();
+void FatEnsureFilePool(FatVolume& volume) {
+    if (!volume.state->files) FatResetFiles(volume);
 }
 
-bool FatIsEntryOpen(std::uint32_t parent_cluster, const std::uint8_t* short_name) {
-    for (const FatFile* record = g_open_list; record; record = record->next) {
+void FatResetFiles() { FatResetFiles(FatTheVolume()); }
+
+void FatEnsureFilePool() { FatEnsureFilePool(FatTheVolume()); }
+
+bool FatIsEntryOpen(FatVolume& volume, std::uint32_t parent_cluster, const std::uint8_t* short_name) {
+    for (const FatFile* record = PoolOf(volume).open_list; record; record = record->next) {
         if (record->parent_cluster == parent_cluster &&
             std::memcmp(record->short_name, short_name, kFatShortNameSize) == 0)
             return true;
@@ -481,15 +560,18 @@ bool FatIsEntryOpen(std::uint32_t parent_cluster, const std::uint8_t* short_name
     return false;
 }
 
-FatFile* FatOpenFile(const char* mode, const char* path) {
-    FatOperationScope scope;
-    if (!mode) return nullptr;
-    return OpenWithFlags(ParseMode(mode), path, nullptr);
+FatFile* FatOpenFile(FatVolume& volume, const char* mode, const char* path) {
+    FatOperationScope scope(volume);
+    if (!mode) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return nullptr;
+    }
+    return OpenWithFlags(volume, ParseMode(mode), path, nullptr);
 }
 
-FatFile* FatOpenWriteStamped(const char* path, const char* stamp) {
-    FatOperationScope scope;
-    return OpenWithFlags(FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp);
+FatFile* FatOpenWriteStamped(FatVolume& volume, const char* path, const char* stamp) {
+    FatOperationScope scope(volume);
+    return OpenWithFlags(volume, FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp);
 }
 
 namespace {
@@ -509,9 +591,12 @@ FileStep NextStep(const FatFile& file, std::uint32_t remaining) {
 
 }  // namespace
 
-int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
-    FatOperationScope scope;
-    if (!file || !buffer || !IsOpenRecord(file) || !(file->flags & FAT_OPEN_READ)) return -1;
+int FatReadFile(FatVolume& volume, FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
+    FatOperationScope scope(volume);
+    if (!RequireOpen(volume, file) || !buffer || !(file->flags & FAT_OPEN_READ)) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return -1;
+    }
     if (length == 0) return 0;
     if (file->position >= file->size) return -1;
     length = std::min(length, file->size - file->position);
@@ -537,10 +622,12 @@ int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
     return static_cast<int>(done);
 }
 
-int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length) {
-    FatOperationScope scope;
-    if (!file || !IsOpenRecord(file) || !(file->flags & FAT_OPEN_WRITE)) return -1;
-    if (!buffer && length) return -1;
+int FatWriteFile(FatVolume& volume, FatFile* file, const std::uint8_t* buffer, std::uint32_t length) {
+    FatOperationScope scope(volume);
+    if (!RequireOpen(volume, file) || !(file->flags & FAT_OPEN_WRITE) || (!buffer && length)) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return -1;
+    }
     if (file->flags & FAT_OPEN_APPEND) file->position = file->size;
     // Nothing goes past 4 GiB - 1, and the count must fit the int result.
     length = std::min(length, kLargestFileSize - file->position);
@@ -574,25 +661,24 @@ int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length
     return static_cast<int>(done);
 }
 
-int FatFlushFile(FatFile* file) {
-    FatOperationScope scope;
-    if (!file || !IsOpenRecord(file)) return -1;
+int FatFlushFile(FatVolume& volume, FatFile* file) {
+    FatOperationScope scope(volume);
+    if (!RequireOpen(volume, file)) return -1;
     return FlushRecord(file) ? 0 : -1;
 }
 
-void FatCloseFile(FatFile* file) {
-    FatOperationScope scope;
-    if (!file || !IsOpenRecord(file)) return;
-    FlushRecord(file);
+int FatCloseFile(FatVolume& volume, FatFile* file) {
+    FatOperationScope scope(volume);
+    if (!RequireOpen(volume, file)) return -1;
+    const bool flushed = FlushRecord(file);
     ClearRecord(file);
-    ReleaseRecord(file);
-    FatFlushCache(FatTheVolume());
+    ReleaseRecord(volume, file);
+    return FatFlushCache(volume) && flushed ? 0 : -1;
 }
 
-void FatAbandonFile(FatFile* file) {
-    FatOperationScope scope;
-    if (!file || !IsOpenRecord(file)) return;
-    FatVolume& volume = FatTheVolume();
+void FatAbandonFile(FatVolume& volume, FatFile* file) {
+    FatOperationScope scope(volume);
+    if (!RequireOpen(volume, file)) return;
     if (file->replacing || file->created) {
         file->buffer_dirty = 0;
         // No entry may name the chain once it is freed: a created file's
@@ -605,21 +691,21 @@ void FatAbandonFile(FatFile* file) {
         FlushRecord(file);
     }
     ClearRecord(file);
-    ReleaseRecord(file);
+    ReleaseRecord(volume, file);
     FatFlushCache(volume);
 }
 
-int FatDeleteFile(const char* path) {
-    FatOperationScope scope;
-    FatEnsureFilePool();
-    FatVolume& volume = FatTheVolume();
-    if (!FatIsMounted() || !path || !volume.write) return -1;
-    static FatFile scratch;
-    ClearRecord(&scratch);
+int FatDeleteFile(FatVolume& volume, const char* path) {
+    FatOperationScope scope(volume);
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return -1;
+    FatFile& scratch = ScratchRecord(volume);
     if (!FindParent(&scratch, path)) return -1;
     FatFoundEntry found;
-    if (!FatLocateEntry(volume, scratch.parent_cluster, scratch.name, &found)) return -1;
-    if (!FatIsFileEntry(found.entry) || FatIsEntryOpen(scratch.parent_cluster, found.entry)) return -1;
+    if (!LocateNamed(volume, scratch, &found)) return -1;
+    if (const fat::Result refusal = FileRefusal(volume, scratch.parent_cluster, found); refusal != fat::Result::Ok) {
+        FatNoteFailure(volume, refusal);
+        return -1;
+    }
     // The entry goes first: a failure after it leaves lost clusters at worst.
     if (!FatDeleteFoundEntry(volume, scratch.parent_cluster, found))
         return -1;
@@ -629,33 +715,35 @@ int FatDeleteFile(const char* path) {
     return FatFlushCache(volume) && freed ? 0 : -1;
 }
 
-int FatMakeDirectory(const char* path) {
-    FatOperationScope scope;
-    return MakeDirectory(path, nullptr);
+int FatMakeDirectoryStamped(FatVolume& volume, const char* path, const char* stamp) {
+    FatOperationScope scope(volume);
+    return MakeDirectory(volume, path, stamp);
 }
 
-int FatMakeDirectoryStamped(const char* path, const char* stamp) {
-    FatOperationScope scope;
-    return MakeDirectory(path, stamp);
-}
-
-int FatRemoveDirectory(const char* path) {
-    FatOperationScope scope;
-    FatEnsureFilePool();
-    FatVolume& volume = FatTheVolume();
-    if (!FatIsMounted() || !path || !volume.write || FatPathIsRoot(path)) return 0;
-    static FatFile scratch;
-    ClearRecord(&scratch);
+int FatRemoveDirectory(FatVolume& volume, const char* path) {
+    FatOperationScope scope(volume);
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return 0;
+    if (FatPathIsRoot(path)) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return 0;
+    }
+    FatFile& scratch = ScratchRecord(volume);
     if (!FindParent(&scratch, path)) return 0;
     FatFoundEntry found;
-    if (!FatLocateEntry(volume, scratch.parent_cluster, scratch.name, &found)) return 0;
-    if (!FatIsDirectoryEntry(found.entry)) return 0;
+    if (!LocateNamed(volume, scratch, &found)) return 0;
+    if (!FatIsDirectoryEntry(found.entry)) {
+        FatNoteFailure(volume, fat::Result::NotADirectory);
+        return 0;
+    }
     const std::uint32_t first = FatEntryFirstCluster(found.entry);
     if (!FatIsDataCluster(volume, first)) {
         FatReportDamage(volume, "directory entry points outside the volume", first);
         return 0;
     }
-    if (!DirectoryIsEmpty(volume, first)) return 0;
+    if (!DirectoryIsEmpty(volume, first)) {
+        FatNoteFailure(volume, fat::Result::NotEmpty);
+        return 0;
+    }
     if (!FatDeleteFoundEntry(volume, scratch.parent_cluster, found))
         return 0;
     const bool freed = FatFreeChain(volume, first) == 1;
@@ -664,8 +752,8 @@ int FatRemoveDirectory(const char* path) {
 
 std::uint32_t FatReadFileSectors(FatFile* file, std::uint32_t sector_index, std::uint8_t* buffer,
                                  std::uint32_t count) {
-    FatVolume& volume = FatTheVolume();
     if (!file || count == 0) return 0;
+    FatVolume& volume = *file->volume;
     const std::uint32_t index = sector_index / volume.sectors_per_cluster;
     std::uint32_t cluster, last, last_index;
     if (FindCluster(file, index, &cluster, &last, &last_index) != ChainLookup::kFound) return 0;
@@ -674,8 +762,9 @@ std::uint32_t FatReadFileSectors(FatFile* file, std::uint32_t sector_index, std:
 
 std::uint32_t FatWriteFileSectors(FatFile* file, std::uint32_t sector_index, const std::uint8_t* buffer,
                                   std::uint32_t count) {
-    FatVolume& volume = FatTheVolume();
-    if (!file || count == 0 || !volume.write) return 0;
+    if (!file || count == 0) return 0;
+    FatVolume& volume = *file->volume;
+    if (!FatCanWrite(volume)) return 0;
     const std::uint32_t index = sector_index / volume.sectors_per_cluster;
     const auto through =
         static_cast<std::uint32_t>((std::uint64_t{sector_index} + count - 1) / volume.sectors_per_cluster);
@@ -689,3 +778,35 @@ std::uint32_t FatWriteFileSectors(FatFile* file, std::uint32_t sector_index, con
     if (moved < count) file->chain_may_overhang = 1;
     return moved;
 }
+
+// The classic calls work on the default volume.
+
+FatFile* FatOpenFile(const char* mode, const char* path) { return FatOpenFile(FatTheVolume(), mode, path); }
+
+FatFile* FatOpenWriteStamped(const char* path, const char* stamp) {
+    return FatOpenWriteStamped(FatTheVolume(), path, stamp);
+}
+
+int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
+    return FatReadFile(FatTheVolume(), file, length, buffer);
+}
+
+int FatWriteFile(FatFile* file, const std::uint8_t* buffer, std::uint32_t length) {
+    return FatWriteFile(FatTheVolume(), file, buffer, length);
+}
+
+int FatFlushFile(FatFile* file) { return FatFlushFile(FatTheVolume(), file); }
+
+void FatCloseFile(FatFile* file) { FatCloseFile(FatTheVolume(), file); }
+
+void FatAbandonFile(FatFile* file) { FatAbandonFile(FatTheVolume(), file); }
+
+int FatDeleteFile(const char* path) { return FatDeleteFile(FatTheVolume(), path); }
+
+int FatMakeDirectory(const char* path) { return FatMakeDirectoryStamped(FatTheVolume(), path, nullptr); }
+
+int FatMakeDirectoryStamped(const char* path, const char* stamp) {
+    return FatMakeDirectoryStamped(FatTheVolume(), path, stamp);
+}
+
+int FatRemoveDirectory(const char* path) { return FatRemoveDirectory(FatTheVolume(), path); }

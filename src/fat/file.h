@@ -53,6 +53,8 @@ struct FatFile {
     std::uint32_t loop_mark;
     std::uint32_t loop_power;
     std::uint32_t loop_length;
+    // The volume whose pool holds the record.
+    FatVolume* volume;
 };
 
 // Puts both records on the free list; records that were open are forgotten.
@@ -98,5 +100,23 @@ std::uint32_t FatReadFileSectors(FatFile* file, std::uint32_t sector_index, std:
 std::uint32_t FatWriteFileSectors(FatFile* file, std::uint32_t sector_index, const std::uint8_t* buffer,
                                   std::uint32_t count);
 
-// Whether a record is open on the entry with this short name in this directory.
-bool FatIsEntryOpen(std::uint32_t parent_cluster, const std::uint8_t* short_name);
+// Whether a record of the volume is open on the entry with this short name
+// in this directory.
+bool FatIsEntryOpen(FatVolume& volume, std::uint32_t parent_cluster, const std::uint8_t* short_name);
+
+// The same operations on a given volume; the calls above work on the
+// default volume. A record belongs to the volume that opened it, and the
+// calls taking one refuse records of another volume. Closing reports
+// whether everything reached the medium (0, or -1).
+void FatResetFiles(FatVolume& volume);
+void FatEnsureFilePool(FatVolume& volume);
+FatFile* FatOpenFile(FatVolume& volume, const char* mode, const char* path);
+FatFile* FatOpenWriteStamped(FatVolume& volume, const char* path, const char* stamp);
+int FatReadFile(FatVolume& volume, FatFile* file, std::uint32_t length, std::uint8_t* buffer);
+int FatWriteFile(FatVolume& volume, FatFile* file, const std::uint8_t* buffer, std::uint32_t length);
+int FatFlushFile(FatVolume& volume, FatFile* file);
+int FatCloseFile(FatVolume& volume, FatFile* file);
+void FatAbandonFile(FatVolume& volume, FatFile* file);
+int FatDeleteFile(FatVolume& volume, const char* path);
+int FatMakeDirectoryStamped(FatVolume& volume, const char* path, const char* stamp);
+int FatRemoveDirectory(FatVolume& volume, const char* path);

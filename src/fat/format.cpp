@@ -313,19 +313,19 @@ Sector LabelEntrySector(const std::string& label_name) {
     return s;
 }
 
-bool ZeroSectors(MediaWriteFn write, std::uint32_t first, std::uint32_t count) {
+bool ZeroSectors(fat::BlockDevice& device, std::uint32_t first, std::uint32_t count) {
     const std::vector<std::uint8_t> zeros(std::size_t{std::min(count, kZeroRunSectors)} * kSectorSize, 0);
     while (count > 0) {
         const std::uint32_t run = std::min(count, kZeroRunSectors);
-        if (!write(first, zeros.data(), run)) return false;
+        if (!device.Write(first, zeros.data(), run)) return false;
         first += run;
         count -= run;
     }
     return true;
 }
 
-bool WriteSector(MediaWriteFn write, std::uint32_t sector, const Sector& data) {
-    return write(sector, data.data(), 1) != 0;
+bool WriteSector(fat::BlockDevice& device, std::uint32_t sector, const Sector& data) {
+    return device.Write(sector, data.data(), 1);
 }
 
 // Everything the mount and a directory walk look at: the reserved area, the
@@ -338,30 +338,30 @@ std::uint32_t RootDirectorySector(const FatFormatLayout& layout) {
     return layout.reserved_sectors + layout.fat_count * layout.fat_size;
 }
 
-bool WriteVolume(const FatFormatLayout& layout, const FatFormatOptions& options, MediaWriteFn write,
+bool WriteVolume(const FatFormatLayout& layout, const FatFormatOptions& options, fat::BlockDevice& device,
                  const std::string& label_name, std::string* error) {
     auto fail = [error](const std::string& what) {
         *error = "write failed: " + what;
         return false;
     };
-    if (!ZeroSectors(write, 0, MetadataSectors(layout))) return fail("clearing the FATs and root directory");
+    if (!ZeroSectors(device, 0, MetadataSectors(layout))) return fail("clearing the FATs and root directory");
     const Sector fat_head = FirstFatSector(layout);
     for (std::uint32_t copy = 0; copy < layout.fat_count; ++copy)
-        if (!WriteSector(write, layout.reserved_sectors + copy * layout.fat_size, fat_head))
+        if (!WriteSector(device, layout.reserved_sectors + copy * layout.fat_size, fat_head))
             return fail("the FAT");
-    if (!options.label.empty() && !WriteSector(write, RootDirectorySector(layout), LabelEntrySector(label_name)))
+    if (!options.label.empty() && !WriteSector(device, RootDirectorySector(layout), LabelEntrySector(label_name)))
         return fail("the volume label entry");
 
     const std::uint32_t serial = options.serial != 0 ? options.serial : SerialFromClock();
     const Sector boot = BootSector(layout, options, serial, options.label.empty() ? kNoLabel : label_name);
     if (layout.fat32) {
         const Sector fsinfo = FsInfoSector(layout);
-        if (!WriteSector(write, kFat32BackupBootSector, boot) ||
-            !WriteSector(write, kFat32BackupBootSector + kFat32FsInfoSector, fsinfo))
+        if (!WriteSector(device, kFat32BackupBootSector, boot) ||
+            !WriteSector(device, kFat32BackupBootSector + kFat32FsInfoSector, fsinfo))
             return fail("the backup boot sector");
-        if (!WriteSector(write, kFat32FsInfoSector, fsinfo)) return fail("the FSInfo sector");
+        if (!WriteSector(device, kFat32FsInfoSector, fsinfo)) return fail("the FSInfo sector");
     }
-    if (!WriteSector(write, 0, boot)) return fail("the boot sector");
+    if (!WriteSector(device, 0, boot)) return fail("the boot sector");
     return true;
 }
 
@@ -425,13 +425,18 @@ int FatPlanVolume(const FatFormatOptions& options, FatFormatLayout* layout, std:
     return PlanVolume(options, layout, &label_name, error);
 }
 
-int FatFormatVolume(const FatFormatOptions& options, MediaWriteFn write, std::string* error) {
+int FatFormatVolume(const FatFormatOptions& options, fat::BlockDevice& device, std::string* error) {
     FatFormatLayout layout{};
     std::string label_name;
     if (!PlanVolume(options, &layout, &label_name, error)) return 0;
-    if (!write) {
+    if (!device.Writable()) {
         *error = "no media to write to";
         return 0;
     }
-    return WriteVolume(layout, options, write, label_name, error) ? 1 : 0;
+    return WriteVolume(layout, options, device, label_name, error) ? 1 : 0;
+}
+
+int FatFormatVolume(const FatFormatOptions& options, MediaWriteFn write, std::string* error) {
+    fat::CallbackBlockDevice device(nullptr, write);
+    return FatFormatVolume(options, device, error);
 }

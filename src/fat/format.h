@@ -1,11 +1,11 @@
 // Writes a new, empty FAT16 or FAT32 volume of 512-byte sectors through a
-// media write callback. The volume begins at the callback's sector 0.
+// block device (or a media write callback). The volume begins at the callback's sector 0.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "device/sector_io.h"
+#include "fat/block_device.h"
 
 struct FatFormatOptions {
     std::uint64_t size_bytes = 0;      // rounded down to whole sectors
@@ -43,4 +43,5 @@ int FatPlanVolume(const FatFormatOptions& options, FatFormatLayout* layout, std:
 // 1 on success; 0 with *error set. Nothing is written when the plan fails;
 // the boot sector is written last, so an interrupted run leaves no volume
 // that looks whole.
+int FatFormatVolume(const FatFormatOptions& options, fat::BlockDevice& device, std::string* error);
 int FatFormatVolume(const FatFormatOptions& options, MediaWriteFn write, std::string* error);

@@ -33,28 +33,36 @@ void FillInfoFromScan(const FatDirScanner& scan, const std::uint8_t* entry, FatE
     FillInfo(entry, name, info);
 }
 
-bool OpenDirectoryAt(const char* path, std::uint32_t* start) {
-    if (!FatIsMounted() || !path) return false;
+bool OpenDirectoryAt(FatVolume& volume, const char* path, std::uint32_t* start) {
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path)) return false;
     if (FatPathIsRoot(path)) {
-        *start = FatTheVolume().root_cluster;
+        *start = volume.root_cluster;
         return true;
     }
-    if (FatPathDepth(path) < 0) return false;
-    return FatResolveDirectory(path, start) == 1;
+    if (FatPathDepth(path) < 0) {
+        FatNoteFailure(volume, fat::Result::BadName);
+        return false;
+    }
+    return FatResolveDirectory(volume, path, start) == 1;
 }
 
 // The parent directory and the entry a path names; dot names never match.
-bool LocatePath(const char* path, std::uint32_t* parent, FatFoundEntry* found) {
-    if (!FatIsMounted() || !path || FatPathIsRoot(path)) return false;
+bool LocatePath(FatVolume& volume, const char* path, std::uint32_t* parent, FatFoundEntry* found) {
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path)) return false;
     char name[kFatNameBufferSize];
     char directory[kFatPathBufferSize];
-    if (FatSplitPath(path, name, directory) != 0) return false;
-    if (directory[0] == '\0') {
-        *parent = FatTheVolume().root_cluster;
-    } else if (!FatResolveDirectory(directory, parent)) {
+    if (FatPathIsRoot(path) || FatSplitPath(path, name, directory) != 0) {
+        FatNoteFailure(volume, fat::Result::BadName);
         return false;
     }
-    return FatLocateEntry(FatTheVolume(), *parent, name, found) == 1;
+    if (directory[0] == '\0') {
+        *parent = volume.root_cluster;
+    } else if (!FatResolveDirectory(volume, directory, parent)) {
+        return false;
+    }
+    if (FatLocateEntry(volume, *parent, name, found) == 1) return true;
+    FatNoteFailure(volume, fat::Result::NotFound);
+    return false;
 }
 
 // The 8-byte base a short-name-only rename stores, or false for a name
@@ -115,18 +123,18 @@ FatSlotRef SlotAfter(FatSlotRef at) {
 
 }  // namespace
 
-FatDirCursor* FatOpenDirectory(const char* path, FatDirCursor* cursor) {
-    FatOperationScope scope;
+FatDirCursor* FatOpenDirectory(FatVolume& volume, const char* path, FatDirCursor* cursor) {
+    FatOperationScope scope(volume);
     std::uint32_t start;
-    if (!cursor || !OpenDirectoryAt(path, &start)) return nullptr;
+    if (!cursor || !OpenDirectoryAt(volume, path, &start)) return nullptr;
     *cursor = FatDirCursor{0, start, 0};
     return cursor;
 }
 
-int FatReadDirectory(FatDirCursor* cursor, FatEntryInfo* info) {
-    FatOperationScope scope;
-    if (!cursor || !info || !FatIsMounted()) return 0;
-    FatDirScanner scan(FatTheVolume(), cursor->start_cluster, FatSlotRef{cursor->sector_index, cursor->slot_index});
+int FatReadDirectory(FatVolume& volume, FatDirCursor* cursor, FatEntryInfo* info) {
+    FatOperationScope scope(volume);
+    if (!cursor || !info || !FatRequireMounted(volume)) return 0;
+    FatDirScanner scan(volume, cursor->start_cluster, FatSlotRef{cursor->sector_index, cursor->slot_index});
     while (scan.Next()) {
         if (scan.Class() != FatSlotClass::kVisible) continue;
         FillInfoFromScan(scan, scan.Entry(), info);
@@ -138,24 +146,24 @@ int FatReadDirectory(FatDirCursor* cursor, FatEntryInfo* info) {
     return 0;
 }
 
-void FatListDirectory(FatEntryInfoList& list, const char* path) {
-    FatOperationScope scope;
+bool FatListDirectory(FatVolume& volume, FatEntryInfoList& list, const char* path) {
+    FatOperationScope scope(volume);
     std::uint32_t start;
-    if (!OpenDirectoryAt(path, &start)) return;
-    FatDirScanner scan(FatTheVolume(), start);
+    if (!OpenDirectoryAt(volume, path, &start)) return false;
+    FatDirScanner scan(volume, start);
     while (scan.Next()) {
         if (scan.Class() != FatSlotClass::kVisible) continue;
         FatEntryInfo info;
         FillInfoFromScan(scan, scan.Entry(), &info);
         list.push_back(info);
     }
+    return scan.Status() == FatDirStatus::kEnd;
 }
 
-int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_name) {
-    FatOperationScope scope;
-    FatVolume& volume = FatTheVolume();
+int FatRenameEntry(FatVolume& volume, FatDirCursor* cursor, const char* old_name, const char* new_name) {
+    FatOperationScope scope(volume);
     std::uint8_t base[kFatShortBaseSize];
-    if (!cursor || !old_name || !new_name || !FatIsMounted() || !volume.write) return 0;
+    if (!cursor || !old_name || !new_name || !FatRequireMounted(volume) || !FatCanWrite(volume)) return 0;
     if (!MakeRenamedBase(new_name, base)) return 0;
     const std::uint32_t start = cursor->start_cluster;
     FatSlotRef at{0, 0};
@@ -165,7 +173,7 @@ int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_n
         std::memcpy(renamed, base, kFatShortBaseSize);
         std::memcpy(renamed + kFatShortBaseSize, entry + kFatShortBaseSize, kFatShortExtSize);
         // Never two entries with one short name, never an open file's entry.
-        if (std::memcmp(renamed, entry, kFatShortNameSize) != 0 && !FatIsEntryOpen(start, entry) &&
+        if (std::memcmp(renamed, entry, kFatShortNameSize) != 0 && !FatIsEntryOpen(volume, start, entry) &&
             !FatShortNameInUse(volume, start, renamed))
             StoreShortName(volume, start, at, renamed);
         at = SlotAfter(at);
@@ -173,19 +181,40 @@ int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_n
     return 0;
 }
 
-int FatRenamePath(const char* path, const char* new_name) {
-    FatOperationScope scope;
-    FatVolume& volume = FatTheVolume();
-    if (!volume.write || FatNewNameProblem(new_name)) return 0;
+namespace {
+
+// Why a planned new name cannot be taken, or Ok.
+fat::Result PlanRefusal(const FatVolume& volume, std::uint32_t parent, const FatCreatePlan& plan) {
+    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) return fat::Result::Exists;
+    if (!FatPlanHasRoom(volume, parent, plan)) return fat::Result::NoSpace;
+    return fat::Result::Ok;
+}
+
+}  // namespace
+
+int FatRenamePath(FatVolume& volume, const char* path, const char* new_name) {
+    FatOperationScope scope(volume);
+    if (!FatCanWrite(volume)) return 0;
+    if (!new_name || FatNewNameProblem(new_name)) {
+        FatNoteFailure(volume, fat::Result::BadName);
+        return 0;
+    }
     std::uint32_t parent;
     FatFoundEntry old_entry;
-    if (!LocatePath(path, &parent, &old_entry)) return 0;
-    if (FatIsEntryOpen(parent, old_entry.entry)) return 0;
+    if (!LocatePath(volume, path, &parent, &old_entry)) return 0;
+    if (FatIsEntryOpen(volume, parent, old_entry.entry)) {
+        FatNoteFailure(volume, fat::Result::Busy);
+        return 0;
+    }
     FatCreatePlan plan;
-    if (!FatPlanNewEntry(volume, parent, new_name, &plan, nullptr, &old_entry.where)) return 0;
-    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) return 0;
-
-    if (!FatPlanHasRoom(volume, parent, plan)) return 0;
+    if (!FatPlanNewEntry(volume, parent, new_name, &plan, nullptr, &old_entry.where)) {
+        FatNoteFailure(volume, fat::Result::BadName);
+        return 0;
+    }
+    if (const fat::Result refusal = PlanRefusal(volume, parent, plan); refusal != fat::Result::Ok) {
+        FatNoteFailure(volume, refusal);
+        return 0;
+    }
 
     std::uint8_t entry[kFatEntrySize];
     std::memcpy(entry, old_entry.entry, kFatEntrySize);
@@ -202,11 +231,29 @@ int FatRenamePath(const char* path, const char* new_name) {
     return 0;
 }
 
-int FatLookupEntry(const char* path, FatEntryInfo* info) {
-    FatOperationScope scope;
+int FatLookupEntry(FatVolume& volume, const char* path, FatEntryInfo* info) {
+    FatOperationScope scope(volume);
     std::uint32_t parent;
     FatFoundEntry found;
-    if (!info || !LocatePath(path, &parent, &found)) return 0;
+    if (!info || !LocatePath(volume, path, &parent, &found)) return 0;
     FillInfo(found.entry, found.name, info);
     return 1;
 }
+
+// The classic calls work on the default volume.
+
+FatDirCursor* FatOpenDirectory(const char* path, FatDirCursor* cursor) {
+    return FatOpenDirectory(FatTheVolume(), path, cursor);
+}
+
+int FatReadDirectory(FatDirCursor* cursor, FatEntryInfo* info) { return FatReadDirectory(FatTheVolume(), cursor, info); }
+
+void FatListDirectory(FatEntryInfoList& list, const char* path) { FatListDirectory(FatTheVolume(), list, path); }
+
+int FatRenameEntry(FatDirCursor* cursor, const char* old_name, const char* new_name) {
+    return FatRenameEntry(FatTheVolume(), cursor, old_name, new_name);
+}
+
+int FatRenamePath(const char* path, const char* new_name) { return FatRenamePath(FatTheVolume(), path, new_name); }
+
+int FatLookupEntry(const char* path, FatEntryInfo* info) { return FatLookupEntry(FatTheVolume(), path, info); }

@@ -37,3 +37,14 @@ int FatRenamePath(const char* path, const char* new_name);
 // 1 and the entry's info for a file or directory path, 0 when missing; "/"
 // is not an entry.
 int FatLookupEntry(const char* path, FatEntryInfo* info);
+
+// The same on a given volume; the calls above work on the default volume.
+struct FatVolume;
+FatDirCursor* FatOpenDirectory(FatVolume& volume, const char* path, FatDirCursor* cursor);
+int FatReadDirectory(FatVolume& volume, FatDirCursor* cursor, FatEntryInfo* info);
+// True when the whole directory was read (false: no such directory, or a
+// read failed or met damage part-way; what was read is still appended).
+bool FatListDirectory(FatVolume& volume, FatEntryInfoList& list, const char* path);
+int FatRenameEntry(FatVolume& volume, FatDirCursor* cursor, const char* old_name, const char* new_name);
+int FatRenamePath(FatVolume& volume, const char* path, const char* new_name);
+int FatLookupEntry(FatVolume& volume, const char* path, FatEntryInfo* info);

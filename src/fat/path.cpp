@@ -99,18 +99,29 @@ bool FatPathIsRoot(const char* path) {
 }
 
 int FatResolveDirectory(const char* path, std::uint32_t* start_cluster) {
-    FatVolume& volume = FatTheVolume();
+    return FatResolveDirectory(FatTheVolume(), path, start_cluster);
+}
+
+int FatResolveDirectory(FatVolume& volume, const char* path, std::uint32_t* start_cluster) {
     std::uint32_t current = volume.root_cluster;
     if (path && path[0] != '\0' && !FatPathIsRoot(path)) {
         PathSyntax syntax;
-        if (!ReadSyntax(path, &syntax)) return 0;
         const int depth = FatPathDepth(path);
         FatFoundEntry found;
         char component[kFatNameBufferSize];
         for (int i = 0; i <= depth; ++i) {
-            if (FatPathComponent(path, i, component) != 0) return 0;
-            if (!FatLocateEntry(volume, current, component, &found)) return 0;
-            if (!FatIsDirectoryEntry(found.entry)) return 0;
+            if (!ReadSyntax(path, &syntax) || FatPathComponent(path, i, component) != 0) {
+                FatNoteFailure(volume, fat::Result::BadName);
+                return 0;
+            }
+            if (!FatLocateEntry(volume, current, component, &found)) {
+                FatNoteFailure(volume, fat::Result::NotFound);
+                return 0;
+            }
+            if (!FatIsDirectoryEntry(found.entry)) {
+                FatNoteFailure(volume, fat::Result::NotADirectory);
+                return 0;
+            }
             const std::uint32_t next = FatEntryFirstCluster(found.entry);
             if (!FatIsDataCluster(volume, next)) {
                 FatReportDamage(volume, "directory entry points outside the volume", next);

@@ -23,3 +23,5 @@ bool FatPathIsRoot(const char* path);
 // Start cluster of the directory a path names (its every component a
 // directory): 1, or 0. An empty path or the root gives the root.
 int FatResolveDirectory(const char* path, std::uint32_t* start_cluster);
+struct FatVolume;
+int FatResolveDirectory(FatVolume& volume, const char* path, std::uint32_t* start_cluster);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "fat/boot_sector.h"
 #include "fat/dir_entry.h"
@@ -9,13 +10,11 @@
 #include "fat/dir_index.h"
 #include "fat/fat_table.h"
 #include "fat/file.h"
+#include "fat/volume_state.h"
 
 using namespace fatlayout;
 
 namespace {
-
-FatVolume g_volume;
-bool g_mounted = false;
 
 constexpr std::uint8_t kFat32MirroringDisabled = 0x80;
 constexpr std::uint8_t kFat32ActiveFatMask = 0x0F;
@@ -23,8 +22,8 @@ constexpr std::uint8_t kFat32ActiveFatMask = 0x0F;
 void ResetVolumeCaches(FatVolume& volume) {
     volume.sector_buffer_tag = kFatNoSector;
     FatResetCache(volume);
-    FatDirCacheReset();
-    FatDirIndexReset();
+    FatDirCacheReset(volume);
+    FatDirIndexReset(volume);
     volume.fsinfo_state = 0;
     volume.damage_count = 0;
 }
@@ -78,17 +77,18 @@ bool ChooseActiveFat(FatVolume& volume, const FatBootSector& boot) {
 
 }  // namespace
 
-FatVolume& FatTheVolume() { return g_volume; }
-bool FatIsMounted() { return g_mounted; }
+bool FatIsMounted() { return FatTheVolume().state->ever_mounted; }
+
+bool FatVolumeUsable(const FatVolume& volume) { return volume.state && volume.state->mounted; }
 
 int FatMountVolume(FatVolume& volume) {
     ResetVolumeCaches(volume);
-    if (!volume.read) return kFatMountReadFailed;
+    if (!volume.device) return kFatMountReadFailed;
     std::uint8_t* sector = volume.sector_buffer;
-    if (!volume.read(0, sector, 1)) return kFatMountReadFailed;
+    if (!volume.device->Read(0, sector, 1)) return kFatMountReadFailed;
     if (!FatHasBootSignature(sector)) return kFatMountNoSignature;
     const std::uint32_t volume_start = FatPartitionStart(sector);
-    if (!volume.read(volume_start, sector, 1)) return kFatMountReadFailed;
+    if (!volume.device->Read(volume_start, sector, 1)) return kFatMountReadFailed;
     const FatBootSector boot = FatDecodeBootSector(sector);
     if (boot.bytes_per_sector != kSectorSize) return kFatMountBadSectorSize;
     StoreGeometry(volume, boot, volume_start);
@@ -106,22 +106,55 @@ int FatMountVolume(FatVolume& volume) {
     return kFatMountOk;
 }
 
-int FatMountWith(MediaReadFn read, MediaWriteFn write) {
-    FatEnsureFilePool();
-    FatVolume& volume = FatTheVolume();
-    volume.read = read;
-    volume.write = write;
-    int code = FatMountVolume(volume);
+int FatMountOn(FatVolume& volume, fat::BlockDevice& device) {
+    FatOperationScope scope(volume);
+    FatResetFiles(volume);
+    volume.device = &device;
+    volume.state->mounted = false;
+    const int code = FatMountVolume(volume);
     if (code != kFatMountOk) {
-        std::printf("FAT_FS: Error could not load FAT details (%d)!\r\n", code);
-        std::fflush(stdout);
+        volume.state->diagnostics->Report(
+            fat::DiagnosticKind::kLog, "FAT_FS: Error could not load FAT details (" + std::to_string(code) + ")!\r\n");
         return code;
     }
-    g_mounted = true;
+    volume.state->mounted = true;
+    volume.state->ever_mounted = true;
     return kFatMountOk;
 }
 
-int FatMountMedia() { return FatMountWith(MediaRead, MediaWrite); }
+bool FatMediaRead(FatVolume& volume, std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count) {
+    if (volume.device && volume.device->Read(sector, buffer, count)) return true;
+    if (volume.state) volume.state->outcome.io_failed = true;
+    return false;
+}
+
+bool FatMediaWrite(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
+    if (FatCanWrite(volume) && volume.device->Write(sector, buffer, count)) return true;
+    if (volume.state) volume.state->outcome.io_failed = true;
+    return false;
+}
+
+bool FatCanWrite(FatVolume& volume) {
+    if (volume.device && volume.device->Writable()) return true;
+    FatNoteFailure(volume, fat::Result::ReadOnly);
+    return false;
+}
+
+bool FatRequireMounted(FatVolume& volume) {
+    if (FatVolumeUsable(volume)) return true;
+    FatNoteFailure(volume, fat::Result::NotMounted);
+    return false;
+}
+
+bool FatRequirePath(FatVolume& volume, const char* path) {
+    if (path) return true;
+    FatNoteFailure(volume, fat::Result::Invalid);
+    return false;
+}
+
+void FatNoteFailure(FatVolume& volume, fat::Result reason) {
+    if (volume.state && volume.state->outcome.reason == fat::Result::Ok) volume.state->outcome.reason = reason;
+}
 
 std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster) {
     if (cluster == 0 && !volume.is_fat32) return volume.volume_start + volume.root_dir_offset;
@@ -136,27 +169,33 @@ bool FatIsDataCluster(const FatVolume& volume, std::uint32_t cluster) {
 }
 
 void FatReportDamage(FatVolume& volume, const char* what, std::uint32_t value) {
+    if (volume.state) volume.state->outcome.damaged = true;
     // One line a mount is enough to name the damage; later finds are counted.
-    if (volume.damage_count++ == 0) {
-        std::fprintf(stderr, "FAT_FS: damaged volume: %s (%u)\n", what, value);
+    if (volume.damage_count++ == 0 && volume.state) {
+        volume.state->diagnostics->Report(fat::DiagnosticKind::kDamage, std::string("FAT_FS: damaged volume: ") +
+                                                                           what + " (" + std::to_string(value) + ")\n");
     }
 }
 
-namespace {
-// Public operations call each other; only the outermost one ends the work.
-int g_operation_depth = 0;
-}  // namespace
-
-void FatEnter() {
-    FatEnsureFilePool();
-    ++g_operation_depth;
-    if (g_volume.enter_hook) g_volume.enter_hook();
+void FatEnter(FatVolume& volume) {
+    FatEnsureFilePool(volume);
+    // Public operations call each other; the outermost one starts afresh.
+    if (volume.state->operation_depth++ == 0) volume.state->outcome = FatOutcome{};
+    if (volume.enter_hook) volume.enter_hook();
 }
 
 // No FAT change stays behind in the cache once a public operation returns:
 // a caller that stops there (or a power cut after it) loses nothing the
 // operation reported done.
-void FatLeave() {
-    if (--g_operation_depth == 0 && g_mounted && g_volume.write) FatFlushCache(g_volume);
-    if (g_volume.leave_hook) g_volume.leave_hook();
+void FatLeave(FatVolume& volume) {
+    if (--volume.state->operation_depth == 0 && volume.state->mounted && volume.device &&
+        volume.device->Writable())
+        FatFlushCache(volume);
+    if (volume.leave_hook) volume.leave_hook();
 }
+
+FatOperationScope::FatOperationScope(FatVolume& volume) : volume_(volume), lock_(volume.state->mutex) {
+    FatEnter(volume_);
+}
+
+FatOperationScope::~FatOperationScope() { FatLeave(volume_); }

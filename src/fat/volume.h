@@ -1,11 +1,16 @@
-// The one mounted FAT16/FAT32 volume: its record, the mount and the mapping
-// from clusters to sectors. The engine is plain records and plain functions;
-// all its I/O goes through the two media callbacks of the record.
+// A mounted FAT16/FAT32 volume: its record, the mount and the mapping from
+// clusters to sectors. The engine is plain records and plain functions; all
+// its I/O goes through the block device of the record, and all its state
+// hangs off the record, so several volumes may be mounted at once.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
-#include "device/sector_io.h"
+#include "fat/block_device.h"
+#include "fat/result.h"
+
+struct FatVolumeState;
 
 constexpr std::uint32_t kFatNoSector = 0xFFFFFFFFu;
 // How many FAT sectors the cache holds. Sequential chain walks then cost one
@@ -33,8 +38,7 @@ struct FatVolume {
     std::int32_t fsinfo_state;  // 0 after a mount, -1 once FSInfo was invalidated
     std::uint16_t root_entry_count;
     std::uint32_t is_fat32;
-    MediaReadFn read;
-    MediaWriteFn write;
+    fat::BlockDevice* device;  // not owned; null before the first mount
     void (*enter_hook)();
     void (*leave_hook)();
     std::uint8_t sector_buffer[kSectorSize];
@@ -55,6 +59,9 @@ struct FatVolume {
     // directory, and at every mount: what was learnt from a scan holds
     // while it stays the same.
     std::uint64_t change_count;
+    // Locks, caches and pools of this volume (see volume_state.h); set by
+    // whoever owns the record (fat::Volume), never by a mount.
+    FatVolumeState* state;
 };
 
 // Mount codes.
@@ -65,17 +72,35 @@ constexpr int kFatMountNoSignature = -3;
 constexpr int kFatMountBadGeometry = -4;  // FAT12 or a geometry that cannot hold together
 constexpr int kFatMountNoClusterSize = -5;
 
-// The engine's one volume record.
+// The record of the default volume, the one the classic functions without
+// a volume argument work on (fat::DefaultVolume()).
 FatVolume& FatTheVolume();
-// Set by the first successful FatMountMedia, never cleared.
+// Set by the first successful mount of the default volume, never cleared.
 bool FatIsMounted();
 
-// Installs MediaRead/MediaWrite and mounts; prints the FAT_FS line on failure.
-int FatMountMedia();
-// Mounts through the callbacks already in the record.
+// Mounts through the device already in the record.
 int FatMountVolume(FatVolume& volume);
-// Mounts with explicit callbacks (tests, and the formatter's checks).
+// Mounts the record on a device: the code of FatMountVolume. A failure
+// reports the FAT_FS line through the volume's diagnostics and leaves the
+// volume unusable until a mount succeeds.
+int FatMountOn(FatVolume& volume, fat::BlockDevice& device);
+// Mounts the default volume over explicit callbacks (tests).
 int FatMountWith(MediaReadFn read, MediaWriteFn write);
+// Whether the last mount of this record succeeded.
+bool FatVolumeUsable(const FatVolume& volume);
+
+// Media transfers of the engine: false on failure, which the running
+// operation remembers as the reason it failed.
+bool FatMediaRead(FatVolume& volume, std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count);
+bool FatMediaWrite(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count);
+// Whether the device takes writes; operations that write refuse otherwise.
+bool FatCanWrite(FatVolume& volume);
+// False (noting why) when the volume is not mounted, or its last mount
+// failed, or when the path is null.
+bool FatRequireMounted(FatVolume& volume);
+bool FatRequirePath(FatVolume& volume, const char* path);
+// Gives the reason the running operation fails (the first one given counts).
+void FatNoteFailure(FatVolume& volume, fat::Result reason);
 
 // First absolute sector of data cluster (>= 2); the FAT16 root is cluster 0.
 std::uint32_t FatClusterToSector(const FatVolume& volume, std::uint32_t cluster);
@@ -88,5 +113,20 @@ void FatReportDamage(FatVolume& volume, const char* what, std::uint32_t value);
 
 // Hooks around the public file and directory operations, and the file pool
 // initialisation every public operation performs first.
-void FatEnter();
-void FatLeave();
+void FatEnter(FatVolume& volume);
+void FatLeave(FatVolume& volume);
+
+// Brackets a public operation: holds the volume's lock (so each public call
+// is whole when made from several threads) and runs the enter and leave
+// steps around it.
+class FatOperationScope {
+public:
+    explicit FatOperationScope(FatVolume& volume);
+    ~FatOperationScope();
+    FatOperationScope(const FatOperationScope&) = delete;
+    FatOperationScope& operator=(const FatOperationScope&) = delete;
+
+private:
+    FatVolume& volume_;
+    std::unique_lock<std::recursive_mutex> lock_;
+};

@@ -416,33 +416,22 @@ TEST_P(EngineFiles, AFullVolumeGivesAShortWriteAndStaysConsistent) {
 // Writing 512000 bytes on a volume with 64 sectors per cluster links the
 // first cluster and the 15 more the rest needs in one step; the chain is
 // contiguous, so the data goes to the medium in one transfer.
-int g_data_writes = 0;
-std::uint32_t g_largest_write = 0;
-int CountingWrite(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
-    if (count > 1) {
-        ++g_data_writes;
-        g_largest_write = std::max(g_largest_write, count);
-    }
-    return MediaWrite(sector, buffer, count);
-}
-
 class EngineLargeClusters : public EngineFixture {};
 
 TEST_F(EngineLargeClusters, AWriteExtendsTheChainByWhatTheRestNeeds) {
     image = ScratchDir() + "/v.img";
     MakeFatImage(image, 160u << 20, "-F 16 -s 64");
     AttachImage(image);
-    FatResetFiles();
-    ASSERT_EQ(FatMountWith(MediaRead, CountingWrite), kFatMountOk);
+    CountingDevice* device = MountCounted();
+    ASSERT_NE(device, nullptr);
     ASSERT_EQ(Volume().sectors_per_cluster, 64);
     FatFile* file = FatOpenFile("wb", "/block.bin");
     ASSERT_NE(file, nullptr);
-    g_data_writes = 0;
-    g_largest_write = 0;
+    device->Reset();
     const auto data = Pattern(512000);
     EXPECT_EQ(FatWriteFile(file, data.data(), 512000), 512000);
-    EXPECT_EQ(g_data_writes, 1);
-    EXPECT_EQ(g_largest_write, 1000u);
+    EXPECT_EQ(device->multi_sector_writes, 1u);
+    EXPECT_EQ(device->largest_write, 1000u);
     FatCloseFile(file);
     FatEntryInfo info;
     ASSERT_EQ(FatLookupEntry("/block.bin", &info), 1);

@@ -164,23 +164,20 @@ TEST_P(FatChainTest, DamagedChainsEndInsteadOfHanging) {
 INSTANTIATE_TEST_SUITE_P(Fat, FatChainTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "FAT32" : "FAT16"; });
 
-// Counts the writes that reach the medium, to see the FSInfo sector written once.
-int g_fsinfo_writes = 0;
-int CountingWrite(std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
-    if (sector == FatTheVolume().volume_start + FatTheVolume().fsinfo_sector) ++g_fsinfo_writes;
-    return MediaWrite(sector, buffer, count);
-}
-
+// The writes that reach the medium show the FSInfo sector written once.
 TEST_F(VolumeFixture, FsInfoIsInvalidatedOnceAMount) {
     std::string image = ScratchDir() + "/v.img";
     MakeFatImage(image, 300u << 20, "-F 32");
     AttachImage(image);
-    ASSERT_EQ(FatMountWith(MediaRead, CountingWrite), kFatMountOk);
-    g_fsinfo_writes = 0;
+    CountingDevice* device = MountCounted();
+    ASSERT_NE(device, nullptr);
+    std::uint32_t fsinfo_writes = 0;
+    const std::uint32_t fsinfo_sector = Volume().volume_start + Volume().fsinfo_sector;
+    device->on_write = [&](std::uint32_t sector, std::uint32_t) { fsinfo_writes += sector == fsinfo_sector; };
     std::uint32_t a, b;
     ASSERT_EQ(FatAllocateCluster(Volume(), &a), 1);
     ASSERT_EQ(FatAllocateCluster(Volume(), &b), 1);
-    EXPECT_EQ(g_fsinfo_writes, 1);
+    EXPECT_EQ(fsinfo_writes, 1u);
     auto fsinfo = ReadSector(image, Volume().fsinfo_sector);
     EXPECT_EQ(FatLoad32(&fsinfo[fatlayout::kFsInfoNextFree]), 0xFFFFFFFFu);
     EXPECT_EQ(FatLoad32(&fsinfo[fatlayout::kFsInfoFreeCount]), 0xFFFFFFFFu);

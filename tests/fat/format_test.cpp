@@ -70,7 +70,7 @@ protected:
         FatFormatLayout layout{};
         std::string error;
         EXPECT_EQ(FatPlanVolume(options, &layout, &error), 1) << error;
-        EXPECT_EQ(FatFormatVolume(options, MediaWrite, &error), 1) << error;
+        EXPECT_EQ(FatFormatVolume(options, *OpenImageDevice(), &error), 1) << error;
         return layout;
     }
 };
@@ -182,13 +182,18 @@ const RefusalCase kRefusalCases[] = {
 
 class FormatRefusal : public ::testing::TestWithParam<RefusalCase> {};
 
-int g_writes = 0;
-std::uint32_t g_last_written = 0;
-int CountingWrite(std::uint32_t sector, const std::uint8_t*, std::uint32_t) {
-    ++g_writes;
-    g_last_written = sector;
-    return 1;
-}
+// Takes every write and remembers it, writing nothing.
+class WriteRecorder : public fat::BlockDevice {
+public:
+    bool Read(std::uint32_t, std::uint8_t*, std::uint32_t) override { return false; }
+    bool Write(std::uint32_t sector, const std::uint8_t*, std::uint32_t) override {
+        ++writes;
+        last_written = sector;
+        return true;
+    }
+    int writes = 0;
+    std::uint32_t last_written = 0;
+};
 
 TEST_P(FormatRefusal, NamesWhyAndWritesNothing) {
     const RefusalCase& c = GetParam();
@@ -197,11 +202,11 @@ TEST_P(FormatRefusal, NamesWhyAndWritesNothing) {
     options.fat32 = c.fat32;
     options.sectors_per_cluster = c.forced_cluster_size;
     options.label = c.label;
-    g_writes = 0;
+    WriteRecorder device;
     std::string error;
-    EXPECT_EQ(FatFormatVolume(options, CountingWrite, &error), 0);
+    EXPECT_EQ(FatFormatVolume(options, device, &error), 0);
     EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
-    EXPECT_EQ(g_writes, 0);
+    EXPECT_EQ(device.writes, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, FormatRefusal, ::testing::ValuesIn(kRefusalCases),
@@ -216,11 +221,11 @@ TEST(FormatMedia, WritesTheBootSectorLast) {
         options.size_bytes = 64 * kMiB;
         options.fat32 = fat32;
         options.label = "LAST";
-        g_writes = 0;
+        WriteRecorder device;
         std::string error;
-        ASSERT_EQ(FatFormatVolume(options, CountingWrite, &error), 1) << error;
-        EXPECT_GT(g_writes, 1);
-        EXPECT_EQ(g_last_written, 0u);
+        ASSERT_EQ(FatFormatVolume(options, device, &error), 1) << error;
+        EXPECT_GT(device.writes, 1);
+        EXPECT_EQ(device.last_written, 0u);
     }
 }
 

@@ -31,7 +31,6 @@
 
 using namespace testsupport;
 using powercut::Fault;
-using powercut::g_media;
 
 namespace {
 
@@ -71,22 +70,23 @@ constexpr const char* kStamp = "2024-05-06 12:34:56";
 struct CommandRun {
     std::function<std::string(std::uint32_t, std::uint32_t)> label;
     std::vector<std::string> problems;
+    const powercut::MediaState* media = nullptr;  // the device the command runs on
 
     struct Mark {
         std::uint32_t failed_reads;
         std::size_t log_size;
     };
-    static Mark Before() { return Mark{g_media.failed_reads, g_media.log.size()}; }
+    Mark Before() const { return Mark{media->failed_reads, media->log.size()}; }
 
     void Check(const std::string& call, bool reported_failure, Mark before) {
-        if (g_media.failed_reads == before.failed_reads || reported_failure) return;
+        if (media->failed_reads == before.failed_reads || reported_failure) return;
         std::string what;
-        for (std::size_t i = before.log_size; i < g_media.log.size(); ++i) {
-            const powercut::Transfer& t = g_media.log[i];
+        for (std::size_t i = before.log_size; i < media->log.size(); ++i) {
+            const powercut::Transfer& t = media->log[i];
             if (t.write || t.outcome != powercut::Outcome::kFailed) continue;
             bool read_again = false;
-            for (std::size_t j = i + 1; j < g_media.log.size(); ++j) {
-                const powercut::Transfer& u = g_media.log[j];
+            for (std::size_t j = i + 1; j < media->log.size(); ++j) {
+                const powercut::Transfer& u = media->log[j];
                 read_again = read_again || (!u.write && u.outcome == powercut::Outcome::kDone &&
                                             u.sector <= t.sector && t.sector < u.sector + u.count);
             }
@@ -330,7 +330,8 @@ bool ChainHoldsFile(const std::vector<std::uint32_t>& chain, const std::vector<s
     for (std::size_t i = 0; i < chain.size(); ++i) {
         const std::uint32_t next = FatNextCluster(volume, chain[i]);
         if (next != (i + 1 < chain.size() ? chain[i + 1] : kFatEndOfChain)) return false;
-        if (!volume.read(FatClusterToSector(volume, chain[i]), bytes.data(), volume.sectors_per_cluster)) return false;
+        if (!volume.device->Read(FatClusterToSector(volume, chain[i]), bytes.data(), volume.sectors_per_cluster))
+            return false;
         const std::size_t from = i * cluster_bytes;
         const std::size_t length = std::min<std::size_t>(cluster_bytes, data.size() - std::min(data.size(), from));
         const auto expected = data.begin() + static_cast<long>(from);
@@ -447,15 +448,19 @@ void PrintTo(const CaseParam& p, std::ostream* out) { *out << ParamName(p); }
 class PowerCut : public EngineFixture, public ::testing::WithParamInterface<CaseParam> {
 protected:
     void TearDown() override {
-        powercut::Disarm();
+        faulty_.Disarm();
         FatResetFiles();
         EngineFixture::TearDown();
     }
 
-    int MountWrapped() {
-        FatResetFiles();
-        return FatMountWith(powercut::Read, powercut::Write);
+    int MountWrapped() { return fat::MountCodeOf(fat::DefaultVolume().Mount(faulty_)); }
+    // The image the faulty device passes its transfers to.
+    void AttachWrapped(const std::string& image) {
+        AttachImage(image);
+        faulty_.Attach(OpenImageDevice());
     }
+
+    powercut::FaultyDevice faulty_;
 
     Tree Snapshot() {
         Tree tree;
@@ -507,8 +512,8 @@ protected:
         prepared.base = dir + "/base.img";
         prepared.work = dir + "/work.img";
         MakeFatImage(prepared.base, kind.bytes, kind.mkfs_options);
-        AttachImage(prepared.base);
-        powercut::Disarm();
+        AttachWrapped(prepared.base);
+        faulty_.Disarm();
         ASSERT_EQ(MountWrapped(), kFatMountOk);
         ASSERT_EQ(Volume().is_fat32, kind.fat32 ? 1u : 0u);
         const std::uint32_t c = Volume().sectors_per_cluster * kSectorSize;
@@ -578,8 +583,8 @@ protected:
         const RunResult copied =
             testsupport::Run("cp --sparse=always " + Quote(prepared.base) + " " + Quote(prepared.work));
         ASSERT_EQ(copied.exit_code, 0) << copied.err;
-        AttachImage(prepared.work);
-        powercut::ForgetTouched();
+        AttachWrapped(prepared.work);
+        faulty_.ForgetTouched();
     }
 
     void NoteOwners() {
@@ -599,13 +604,13 @@ protected:
         std::ifstream base(prepared.base, std::ios::binary);
         std::fstream work(prepared.work, std::ios::binary | std::ios::in | std::ios::out);
         std::vector<char> sector(kSectorSize);
-        for (std::uint32_t s : g_media.touched) {
+        for (std::uint32_t s : faulty_.State().touched) {
             base.seekg(std::streamoff{s} * kSectorSize);
             base.read(sector.data(), kSectorSize);
             work.seekp(std::streamoff{s} * kSectorSize);
             work.write(sector.data(), kSectorSize);
         }
-        powercut::ForgetTouched();
+        faulty_.ForgetTouched();
     }
 
     // The sectors where the work image differs from the base, with their
@@ -615,7 +620,7 @@ protected:
         std::ifstream work(prepared.work, std::ios::binary);
         std::string key;
         std::string a(kSectorSize, '\0'), b(kSectorSize, '\0');
-        for (std::uint32_t s : g_media.touched) {
+        for (std::uint32_t s : faulty_.State().touched) {
             base.seekg(std::streamoff{s} * kSectorSize);
             base.read(a.data(), kSectorSize);
             work.seekg(std::streamoff{s} * kSectorSize);
@@ -660,7 +665,7 @@ protected:
     std::string TransferLog(bool writes_only) {
         std::ostringstream out;
         std::uint32_t reads = 0, writes = 0;
-        for (const auto& t : g_media.log) {
+        for (const auto& t : faulty_.State().log) {
             const std::uint32_t number = t.write ? ++writes : ++reads;
             if (writes_only && !t.write) continue;
             out << "    " << (t.write ? "write " : "read ") << number << ": " << Label(t.sector, t.count);
@@ -687,20 +692,21 @@ protected:
     CaseResult RunCase(const Operation& op, Fault fault, std::uint32_t at) {
         CaseResult result;
         RestoreWork();
-        powercut::Disarm();
+        faulty_.Disarm();
         if (MountWrapped() != kFatMountOk) {
             result.problems.push_back("the prepared image does not mount");
             return result;
         }
         CommandRun command;
+        command.media = &faulty_.State();
         command.label = [this](std::uint32_t sector, std::uint32_t count) { return Label(sector, count); };
-        powercut::Arm(fault, at, true);
+        faulty_.Arm(fault, at, true);
         result.reported_success = op.run(command, prepared);
-        result.reads = g_media.reads;
-        result.writes = g_media.writes;
+        result.reads = faulty_.State().reads;
+        result.writes = faulty_.State().writes;
         result.log = TransferLog(fault != Fault::kFailRead);
         result.problems = command.problems;
-        powercut::Disarm();
+        faulty_.Disarm();
 
         const int mounted = MountWrapped();
         if (mounted != kFatMountOk) {
@@ -724,7 +730,7 @@ protected:
                     result.problems.push_back("unexpected " + path + " (" + Describe(node) + ")");
             op.judge(prepared, after, result.reported_success, result.problems);
         }
-        powercut::Disarm();
+        faulty_.Disarm();
 
         const std::string key = DifferenceKey();
         auto cached = fsck_cache.find(key);
