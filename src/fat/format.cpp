@@ -209,20 +209,6 @@ std::uint32_t SerialFromClock() {
     return static_cast<std::uint32_t>(ticks ^ (ticks >> 32));
 }
 
-struct DosStamp {
-    std::uint16_t date;
-    std::uint16_t time;
-};
-
-DosStamp DosStampNow() {
-    const std::time_t now = std::time(nullptr);
-    const std::tm* local = std::localtime(&now);
-    if (!local) return {static_cast<std::uint16_t>((1 << 5) | 1), 0};
-    const int year = std::clamp(local->tm_year + 1900, 1980, 2107) - 1980;
-    return {static_cast<std::uint16_t>((year << 9) | ((local->tm_mon + 1) << 5) | local->tm_mday),
-            static_cast<std::uint16_t>((local->tm_hour << 11) | (local->tm_min << 5) | (local->tm_sec / 2))};
-}
-
 bool IsLabelCharacter(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
     if (u < 0x20 || u >= 0x7F) return false;
@@ -307,7 +293,8 @@ Sector LabelEntrySector(const std::string& label_name) {
     Sector s{};
     StoreText(&s[fatentry::kName], label_name);
     s[fatentry::kAttribute] = fatentry::kVolumeLabel;
-    const DosStamp stamp = DosStampNow();
+    // The same clock reading as new entries get (thread-safe, clamped).
+    const FatStamp stamp = FatStampNow();
     FatStore16(&s[fatentry::kWriteTime], stamp.time);
     FatStore16(&s[fatentry::kWriteDate], stamp.date);
     return s;
