@@ -1,4 +1,4 @@
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 
 #include <fstream>
 #include <iterator>

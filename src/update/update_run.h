@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "device/device_record.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "update/update_window.h"
 
 class VolumeExplorer;

@@ -10,7 +10,7 @@
 #include "device/camera_layout.h"
 #include "support/test_support.h"
 #include "support/update_camera.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "update/marker.h"
 #include "update/update_run.h"
 

@@ -5,7 +5,7 @@
 
 #include "support/update_camera.h"
 #include "support/test_support.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 
 using namespace testsupport;
 

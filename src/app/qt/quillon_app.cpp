@@ -4,6 +4,7 @@
 #include <QtWidgets/QApplication>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/exe_directory.h"
 #include "app/gfx_directory.h"
@@ -67,8 +68,11 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
     return kExitOk;
 }
 
+// The simulated camera is this build's only backend. The core leaves the
+// choice to the program, so it is made here even when no camera is given.
 bool CQuillonApp::InstallDevices(const AppOptions& options, std::string* notice) {
     if (options.camera_manifest.empty()) {
+        platform::InstallPlatform(std::make_unique<platform::SimulatedPlatform>());
         std::fprintf(stderr, "quillon: %s\n", kNoDevicesNotice);
         *notice = kNoDevicesNotice;
         return true;

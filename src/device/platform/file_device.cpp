@@ -1,12 +1,11 @@
-// Devices backed by a local file, image or block device.
+#include "device/platform/file_device.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-
-#include "device/platform/sim/sim_platform.h"
 
 namespace platform {
 namespace {
@@ -29,7 +28,7 @@ enum class Growth { Fixed, Grows };
 class FileDevice : public Device {
 public:
     FileDevice(std::shared_ptr<OpenDescriptor> descriptor, Growth growth)
-        : descriptor_(std::move(descriptor)), fd_(descriptor_->fd), growth_(growth) {}
+        : descriptor_(std::move(descriptor)), fd_(descriptor_->fd), end_limit_(EndLimit(fd_, growth)) {}
 
     bool Seek(std::uint64_t byte_position) override {
         if (byte_position > static_cast<std::uint64_t>(INT64_MAX)) return false;
@@ -45,7 +44,7 @@ public:
     }
 
     std::size_t Write(const void* buffer, std::size_t length) override {
-        if (growth_ == Growth::Fixed && EndsPastRegularFile(length)) return 0;
+        if (length > end_limit_ || position_ > end_limit_ - length) return 0;
         return Transfer(length, [&](std::size_t done) {
             return ::pwrite(fd_, static_cast<const char*>(buffer) + done, length - done,
                             static_cast<off_t>(position_ + done));
@@ -61,11 +60,16 @@ public:
     }
 
 private:
-    // Block devices refuse such writes themselves; only files could grow.
-    bool EndsPastRegularFile(std::size_t length) const {
+    // Where writes must end. Block devices refuse writes past their end
+    // themselves; only a file could grow. The size is taken once, when the
+    // device opens, not at every write: an engine mount keeps its device
+    // open for thousands of transfers.
+    static std::uint64_t EndLimit(int fd, Growth growth) {
+        constexpr std::uint64_t kNoLimit = UINT64_MAX;
+        if (growth == Growth::Grows) return kNoLimit;
         struct stat status {};
-        if (::fstat(fd_, &status) != 0) return true;
-        return S_ISREG(status.st_mode) && position_ + length > static_cast<std::uint64_t>(status.st_size);
+        if (::fstat(fd, &status) != 0) return 0;
+        return S_ISREG(status.st_mode) ? static_cast<std::uint64_t>(status.st_size) : kNoLimit;
     }
 
     // Loops over partial transfers so a short count means end of file or error.
@@ -84,7 +88,7 @@ private:
 
     std::shared_ptr<OpenDescriptor> descriptor_;
     int fd_;
-    Growth growth_;
+    std::uint64_t end_limit_;
     std::uint64_t position_ = 0;
 };
 

@@ -1,23 +1,27 @@
 #include "device/platform/platform.h"
 
+#include <atomic>
 #include <filesystem>
 #include <system_error>
-
-#include "device/platform/sim/sim_platform.h"
 
 namespace platform {
 namespace {
 std::unique_ptr<Platform>& Slot() {
-    static std::unique_ptr<Platform> current = std::make_unique<SimulatedPlatform>();
+    static std::unique_ptr<Platform> current = MakeLocalFilesPlatform();
     return current;
 }
+
+std::atomic<std::uint64_t> g_installs{0};
 }  // namespace
+
+std::uint64_t PlatformInstallCount() { return g_installs.load(); }
 
 Platform& CurrentPlatform() { return *Slot(); }
 
 std::unique_ptr<Platform> InstallPlatform(std::unique_ptr<Platform> platform) {
     auto previous = std::move(Slot());
     Slot() = std::move(platform);
+    ++g_installs;
     return previous;
 }
 

@@ -82,10 +82,19 @@ public:
     virtual void Pause(unsigned milliseconds) = 0;
 };
 
-// The platform in use. Defaults to the simulated camera with no drives.
+// Reaches local files and nothing else: no drives, volumes, devices or
+// device interfaces. Programs install their backend at start-up; until then
+// this is the platform in use, so nothing below them picks a backend.
+std::unique_ptr<Platform> MakeLocalFilesPlatform();
+
+// The platform in use.
 Platform& CurrentPlatform();
 // Replaces the platform in use; returns the previous one.
 std::unique_ptr<Platform> InstallPlatform(std::unique_ptr<Platform> platform);
+// Goes up with every install: whoever keeps something opened on the
+// platform in use can tell that it was replaced (a new platform may well
+// sit where the old one was).
+std::uint64_t PlatformInstallCount();
 
 // The folder that holds the running executable, without a trailing
 // separator; empty when it cannot be determined.

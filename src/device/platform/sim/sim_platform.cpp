@@ -3,12 +3,12 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "device/physical_drive_name.h"
+#include "device/platform/drive_path.h"
 
 namespace platform {
 namespace {
@@ -24,8 +24,6 @@ public:
     std::size_t Write(const void*, std::size_t) override { return 0; }
 };
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 unsigned FailuresBeforeSuccess(const SimulatedEject& eject, VolumeControl control) {
     switch (control) {
         case VolumeControl::Lock: return eject.lock_failures;
@@ -36,33 +34,6 @@ unsigned FailuresBeforeSuccess(const SimulatedEject& eject, VolumeControl contro
 }
 
 }  // namespace
-
-char DriveLetterOfPath(const std::string& path) {
-    if (path.size() < 2 || path[1] != ':') return 0;
-    if (path.size() > 2 && !IsSeparator(path[2])) return 0;
-    const unsigned char letter = static_cast<unsigned char>(path[0]);
-    if (!std::isalpha(letter) || letter > 0x7F) return 0;
-    return static_cast<char>(std::toupper(letter));
-}
-
-std::optional<std::string> PathBelowDriveRoot(const std::string& path) {
-    if (DriveLetterOfPath(path) == 0) return std::nullopt;
-    std::string relative;
-    std::size_t begin = 2;
-    while (begin <= path.size()) {
-        std::size_t end = begin;
-        while (end < path.size() && !IsSeparator(path[end])) ++end;
-        const std::string part = path.substr(begin, end - begin);
-        if (part == "..") return std::nullopt;
-        if (!part.empty() && part != ".") {
-            if (!relative.empty()) relative += '/';
-            relative += part;
-        }
-        begin = end + 1;
-    }
-    if (relative.empty()) return std::nullopt;
-    return relative;
-}
 
 void SimulatedPlatform::MapPhysicalDrive(int number, const std::string& image_path) {
     images_[PhysicalDriveName(number)] = image_path;

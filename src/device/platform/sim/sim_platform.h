@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "device/platform/file_device.h"
 #include "device/platform/platform.h"
 
 namespace platform {
@@ -45,24 +46,6 @@ struct SimulatedInterface {
     std::optional<std::uint32_t> device_number;  // none: the query fails
     std::string path;
     std::string parent;
-};
-
-// Image files that stay open between transfers. The engine opens its device
-// for every run of sectors; reopening an image each time cost more than the
-// transfers themselves. A cached handle is used only while the path still
-// names the same file, so an image made anew at the same path is opened anew.
-class ImageHandleCache {
-public:
-    ImageHandleCache();
-    ~ImageHandleCache();
-    ImageHandleCache(const ImageHandleCache&) = delete;
-    ImageHandleCache& operator=(const ImageHandleCache&) = delete;
-    std::unique_ptr<Device> Open(const std::string& path, DeviceAccess access);
-
-private:
-    struct Entry;
-    std::mutex mutex_;
-    std::map<std::pair<std::string, bool>, std::shared_ptr<Entry>> entries_;
 };
 
 class SimulatedPlatform : public Platform {
@@ -127,26 +110,5 @@ private:
     unsigned pause_count_ = 0;
     std::uint64_t paused_milliseconds_ = 0;
 };
-
-// Opens a regular file or block device as a Device; null when it does not
-// open. Like a disk, it never grows: a write past the end of a regular file
-// fails and leaves the file as it was.
-std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
-
-// Creates (or truncates) a regular file and opens it for reading and writing.
-// Unlike an image, it grows as it is written.
-std::unique_ptr<Device> CreateFileDevice(const std::string& path);
-
-// Whether two paths name one file: the same device and inode, after symbolic
-// links are followed, so hard links and links to it count as the file
-// itself. False when either does not exist.
-bool IsSameFile(const std::string& first, const std::string& second);
-
-// The drive letter of a drive-root path ("E:\...", "E:/...", "e:"),
-// upper case; 0 when the path does not start with one.
-char DriveLetterOfPath(const std::string& path);
-// The path below the drive root as a relative local path ("DCIM/A.JPG"),
-// or nothing when it would leave the root ("..") or names the root itself.
-std::optional<std::string> PathBelowDriveRoot(const std::string& path);
 
 }  // namespace platform

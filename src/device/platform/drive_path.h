@@ -1,0 +1,17 @@
+// Drive-root paths ("E:\DCIM\A.JPG"), which name files on a drive rather
+// than local files.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+// The drive letter of a drive-root path ("E:\...", "E:/...", "e:"),
+// upper case; 0 when the path does not start with one.
+char DriveLetterOfPath(const std::string& path);
+// The path below the drive root as a relative local path ("DCIM/A.JPG"),
+// or nothing when it would leave the root ("..") or names the root itself.
+std::optional<std::string> PathBelowDriveRoot(const std::string& path);
+
+}  // namespace platform

@@ -1,0 +1,48 @@
+// Devices backed by local files, disk images and block devices. Every
+// backend reaches local files through these, so they live beside the
+// interface rather than in one backend.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "device/platform/platform.h"
+
+namespace platform {
+
+// Image files that stay open between transfers. The engine opens its device
+// for every run of sectors; reopening an image each time cost more than the
+// transfers themselves. A cached handle is used only while the path still
+// names the same file, so an image made anew at the same path is opened anew.
+class ImageHandleCache {
+public:
+    ImageHandleCache();
+    ~ImageHandleCache();
+    ImageHandleCache(const ImageHandleCache&) = delete;
+    ImageHandleCache& operator=(const ImageHandleCache&) = delete;
+    std::unique_ptr<Device> Open(const std::string& path, DeviceAccess access);
+
+private:
+    struct Entry;
+    std::mutex mutex_;
+    std::map<std::pair<std::string, bool>, std::shared_ptr<Entry>> entries_;
+};
+
+// Opens a regular file or block device as a Device; null when it does not
+// open. Like a disk, it never grows: a write past the end of a regular file
+// fails and leaves the file as it was.
+std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
+
+// Creates (or truncates) a regular file and opens it for reading and writing.
+// Unlike an image, it grows as it is written.
+std::unique_ptr<Device> CreateFileDevice(const std::string& path);
+
+// Whether two paths name one file: the same device and inode, after symbolic
+// links are followed, so hard links and links to it count as the file
+// itself. False when either does not exist.
+bool IsSameFile(const std::string& first, const std::string& second);
+
+}  // namespace platform
