@@ -4,10 +4,16 @@ const std::vector<CliCommand>& CameraCommands() {
     static const std::vector<CliCommand> commands = {
         {"make-camera", RunMakeCamera,
          "DIR [--state N] [--fs fat16|fat32] [--user-free BYTES] [--update-size BYTES] [--allow-impossible]",
-         "creates a simulated camera in DIR"},
-        {"detect", RunDetect, "", "runs device discovery and prints the device record"},
-        {"update", RunUpdate, "[--gfx DIR] [--answer yes|no]", "the whole update run without a window"},
-        {"marker", RunMarker, "appdata|apponly", "sets the update marker on the camera's system disk"},
+         "creates a simulated camera in DIR",
+         {{"--state", true},
+          {"--fs", true},
+          {"--user-free", true},
+          {"--update-size", true},
+          {"--allow-impossible", false}}},
+        {"detect", RunDetect, "", "runs device discovery and prints the device record", {}},
+        {"update", RunUpdate, "[--gfx DIR] [--answer yes|no]", "the whole update run without a window",
+         {{"--gfx", true}, {"--answer", true}}},
+        {"marker", RunMarker, "appdata|apponly", "sets the update marker on the camera's system disk", {}},
     };
     return commands;
 }

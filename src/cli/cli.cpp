@@ -1,41 +1,50 @@
 #include "cli/cli.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
 
 #include "cli/camera_attach.h"
-#include "cli/cli_numbers.h"
 #include "device/platform/sim/sim_platform.h"
 #include "device/physical_drive_name.h"
+#include "device/platform_block_device.h"
 #include "device/sector_io.h"
-#include "fat/file.h"
-#include "fat/volume.h"
+#include "fat/engine.h"
 
 namespace {
 
 // The drive number an --image file is offered as.
 constexpr int kImageDriveNumber = 0;
-// The media callbacks read --start by the lenient sector-number rule, which
-// saturates at the signed 32-bit limit; up to it both rules agree.
-constexpr std::uint64_t kHighestStartSector = INT32_MAX;
 
-void PrintHelp(std::ostream& out) {
-    out << "usage: quillon-cli [--image FILE] [--start SECTOR] [--camera FILE] [--json] COMMAND [ARGS]\n\n"
-           "Volume commands:\n";
-    for (const auto& c : VolumeCommands())
-        out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n      " << c.summary << "\n";
-    out << "\nCamera commands:\n";
-    for (const auto& c : CameraCommands())
-        out << "  " << c.name << (*c.usage ? " " : "") << c.usage << "\n      " << c.summary << "\n";
+#ifdef QUILLON_VERSION
+constexpr char kVersion[] = QUILLON_VERSION;
+#else
+constexpr char kVersion[] = "1.0";  // as project() in the top CMakeLists.txt says
+#endif
+
+constexpr char kGlobalUsage[] = "[--image FILE] [--start SECTOR] [--camera FILE] [--json]";
+
+std::string Synopsis(const CliCommand& command) {
+    return std::string(command.name) + (*command.usage ? " " : "") + command.usage;
 }
 
-int StartUsage(const std::string& text) {
-    return CliUsage("--start needs a sector number from 0 to " + HexNumberText(kHighestStartSector) +
-                    " (decimal, or hexadecimal after 0x), not \"" + text + "\"");
+void PrintCommandTable(std::ostream& out, const char* title, const std::vector<CliCommand>& commands) {
+    out << "\n" << title << ":\n";
+    for (const auto& c : commands) out << "  " << Synopsis(c) << "\n      " << c.summary << "\n";
+}
+
+void PrintHelp(std::ostream& out) {
+    out << "usage: quillon-cli " << kGlobalUsage << " COMMAND [ARGS]\n"
+        << "       quillon-cli help COMMAND   (or COMMAND --help): the command's usage\n"
+        << "       quillon-cli --version\n";
+    PrintCommandTable(out, "Volume commands", VolumeCommands());
+    PrintCommandTable(out, "Camera commands", CameraCommands());
+}
+
+void PrintCommandHelp(std::ostream& out, const CliCommand& command) {
+    out << "usage: quillon-cli " << kGlobalUsage << " " << Synopsis(command) << "\n  " << command.summary << "\n";
 }
 
 const CliCommand* FindCommand(const std::string& name) {
@@ -84,97 +93,60 @@ bool CliAttachVolume(const CliContext& context) {
     return true;
 }
 
-bool CliMountVolume(const CliContext& context) {
+int CliFail(const std::string& what, fat::Result reason) { return CliFail(what + ": " + fat::ResultText(reason)); }
+
+bool CliMountVolume(CliContext& context) {
     if (!CliAttachVolume(context)) return false;
-    FatResetFiles();
-    const int code = FatMountMedia();
-    if (code != kFatMountOk) {
-        const std::string& disk = context.options.camera.empty() ? context.options.image
-                                                                 : context.options.camera;
-        CliFail("no FAT volume at sector " + context.options.start + " of " + disk +
-                " (mount code " + std::to_string(code) + ")");
+    const std::string& disk = context.options.camera.empty() ? context.options.image : context.options.camera;
+    auto device = device::PlatformBlockDevice::Open(MediaDeviceName(), ParseSectorNumber(MediaStartSector));
+    if (!device) {
+        CliFail("cannot open " + disk);
         return false;
     }
+    auto volume = std::make_shared<fat::Volume>();
+    // Under --json standard output carries JSON alone.
+    volume->SetDiagnostics(context.options.json ? fat::ErrorStreamDiagnostics() : fat::ConsoleDiagnostics());
+    const fat::MountError error = volume->Mount(std::move(device));
+    if (error != fat::MountError::None) {
+        CliFail("no FAT volume at sector " + context.options.start + " of " + disk + " (mount code " +
+                std::to_string(fat::MountCodeOf(error)) + ": " + fat::MountErrorText(error) + ")");
+        return false;
+    }
+    context.volume = std::move(volume);
     return true;
 }
 
-bool CliParseCommandOptions(CliContext& context, const std::vector<CliOptionRule>& rules,
-                            std::vector<std::pair<std::string, std::string>>& found) {
-    std::vector<std::string> rest;
-    for (std::size_t i = 0; i < context.args.size(); ++i) {
-        const std::string& arg = context.args[i];
-        if (arg == "--") {  // everything after it is an argument, even "-x"
-            rest.insert(rest.end(), context.args.begin() + static_cast<long>(i) + 1, context.args.end());
-            break;
-        }
-        if (arg.size() < 2 || arg[0] != '-') {
-            rest.push_back(arg);
-            continue;
-        }
-        const CliOptionRule* rule = nullptr;
-        for (const auto& s : rules)
-            if (arg == s.name) rule = &s;
-        if (!rule) {
-            CliUsage("unknown option " + arg);
-            return false;
-        }
-        if (rule->takes_value) {
-            if (i + 1 >= context.args.size()) {
-                CliUsage("option " + arg + " needs a value");
-                return false;
-            }
-            found.emplace_back(arg, context.args[++i]);
-        } else {
-            found.emplace_back(arg, "");
-        }
-    }
-    context.args = rest;
-    return true;
+const std::vector<CliOptionRule>* CliCommandOptionRules(const std::string& name) {
+    const CliCommand* command = FindCommand(name);
+    return command ? &command->options : nullptr;
 }
 
 int RunCli(int argc, char** argv) {
-    CliContext context;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc) return false;
-            into = argv[++i];
-            return true;
-        };
-        if (arg == "--help" || arg == "-h") {
-            PrintHelp(std::cout);
-            return kExitOk;
-        } else if (arg == "--json") {
-            context.options.json = true;
-        } else if (arg == "--image") {
-            if (!value(context.options.image)) return CliUsage("--image needs a file");
-        } else if (arg == "--start") {
-            if (!value(context.options.start)) return CliUsage("--start needs a sector number");
-            if (!ParseCliNumber(context.options.start, kHighestStartSector)) return StartUsage(context.options.start);
-        } else if (arg == "--camera") {
-            if (!value(context.options.camera)) return CliUsage("--camera needs a file");
-        } else if (arg.rfind("-", 0) == 0) {
-            return CliUsage("unknown option " + arg);
-        } else {
-            break;
-        }
-    }
-    if (i >= argc) return CliUsage("no command given");
-    const CliCommand* command = FindCommand(argv[i]);
-    if (!command) return CliUsage(std::string("unknown command ") + argv[i]);
-    // --json is also taken after the command, where scripts tend to put it.
-    for (int j = i + 1; j < argc; ++j) {
-        if (std::strcmp(argv[j], "--json") == 0)
-            context.options.json = true;
-        else
-            context.args.emplace_back(argv[j]);
-    }
     // Nothing below throws on purpose; whatever escapes (memory, a broken
     // stream) still ends as one clear message and a failure status.
+    const CliCommand* command = nullptr;
     try {
+        const std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+        const CliCommandLine line = ParseCliCommandLine(words, CliCommandOptionRules);
+        switch (line.request) {
+        case CliRequest::UsageError:
+            return CliUsage(line.usage_error);
+        case CliRequest::ShowHelp:
+            PrintHelp(std::cout);
+            return kExitOk;
+        case CliRequest::ShowCommandHelp:
+            PrintCommandHelp(std::cout, *FindCommand(line.command));
+            return kExitOk;
+        case CliRequest::ShowVersion:
+            std::cout << "quillon-cli " << kVersion << "\n";
+            return kExitOk;
+        case CliRequest::RunCommand:
+            break;
+        }
+        command = FindCommand(line.command);
+        CliContext context{line.options, line.command_options, line.args, nullptr};
         return command->run(context);
     } catch (const std::exception& error) {
-        return CliFail(std::string(command->name) + " failed: " + error.what());
+        return CliFail(std::string(command ? command->name : "quillon-cli") + " failed: " + error.what());
     }
 }

@@ -8,10 +8,10 @@
 #include "cli/cli.h"
 #include "cli/cli_numbers.h"
 #include "cli/volume_commands.h"
+#include "device/platform_block_device.h"
 #include "device/sector_io.h"
-#include "fat/file.h"
+#include "fat/engine.h"
 #include "fat/format.h"
-#include "fat/volume.h"
 
 namespace fs = std::filesystem;
 
@@ -29,20 +29,14 @@ std::optional<bool> ParseFatType(const std::string& text) {
 
 // Reads the command's options into FatFormatOptions; a usage message and
 // false for anything missing or malformed.
-bool ReadOptions(CliContext& context, FatFormatOptions* options) {
-    std::vector<std::pair<std::string, std::string>> found;
-    if (!CliParseCommandOptions(context,
-                                {{"--size", true}, {"--fs", true}, {"--label", true},
-                                 {"--sectors-per-cluster", true}},
-                                found))
-        return false;
+bool ReadOptions(const CliContext& context, FatFormatOptions* options) {
     auto usage = [](const std::string& message) {
         CliUsage(message);
         return false;
     };
     if (!context.args.empty()) return usage("format takes no arguments besides its options");
     bool have_size = false, have_type = false;
-    for (const auto& [name, value] : found) {
+    for (const auto& [name, value] : context.command_options) {
         if (name == "--size") {
             const auto bytes = ParseCliSize(value, UINT64_MAX);
             if (!bytes) return usage("--size needs a number of bytes, not \"" + value + "\"");
@@ -126,12 +120,16 @@ int RunFormat(CliContext& context) {
         !PrepareImage(context.options.image, (std::uint64_t{start} + layout.total_sectors) * kSectorSize))
         return kExitFailed;
     if (!CliAttachVolume(context)) return kExitFailed;
-    if (!FatFormatVolume(options, MediaWrite, &error)) return CliFail(error);
+    const auto device = device::PlatformBlockDevice::Open(MediaDeviceName(), start);
+    if (!device) return CliFail("cannot open " + (on_image ? context.options.image : context.options.camera));
+    if (!FatFormatVolume(options, *device, &error)) return CliFail(error);
 
-    FatResetFiles();
-    const int code = FatMountMedia();
-    if (code != kFatMountOk)
-        return CliFail("the new volume does not mount (mount code " + std::to_string(code) + ")");
+    // The new volume is checked the way every later command will see it.
+    fat::Diagnostics& lines = context.options.json ? fat::ErrorStreamDiagnostics() : fat::ConsoleDiagnostics();
+    const fat::Mounted mounted = fat::Mount(*device, lines);
+    if (!mounted.volume)
+        return CliFail("the new volume does not mount (mount code " + std::to_string(fat::MountCodeOf(mounted.error)) +
+                       ")");
     std::cout << "Formatted " << Describe(layout) << "\n";
     return kExitOk;
 }

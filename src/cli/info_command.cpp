@@ -5,19 +5,19 @@
 
 #include "cli/cli.h"
 #include "cli/volume_commands.h"
-#include "fat/fat_table.h"
-#include "fat/volume.h"
+#include "fat/engine.h"
 
 int RunInfo(CliContext& context) {
     if (!context.args.empty()) return CliUsage("info takes no arguments");
     if (!CliMountVolume(context)) return kExitFailed;
-    FatVolume& volume = FatTheVolume();
+    fat::VolumeInfo volume{};
+    context.volume->Info(&volume);
     std::uint32_t free_clusters = 0;
-    if (!FatCountFreeClusters(volume, &free_clusters))
-        return CliFail("cannot read the FAT of " + context.options.image);
+    if (const fat::Result counted = context.volume->CountFreeClusters(&free_clusters); counted != fat::Result::Ok)
+        return CliFail("cannot read the FAT of " + context.options.image, counted);
 
     nlohmann::ordered_json info;
-    info["type"] = volume.is_fat32 ? "FAT32" : "FAT16";
+    info["type"] = volume.fat32 ? "FAT32" : "FAT16";
     info["volume_start"] = volume.volume_start;
     info["sectors_per_cluster"] = volume.sectors_per_cluster;
     info["reserved_sectors"] = volume.reserved_sectors;

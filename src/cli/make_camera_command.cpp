@@ -18,8 +18,9 @@
 #include "device/camera_layout.h"
 #include "device/discovery.h"
 #include "device/platform/sim/sim_platform.h"
+#include "device/platform_block_device.h"
 #include "device/sector_io.h"
-#include "fat/fat.h"
+#include "fat/engine.h"
 #include "fat/format.h"
 #include "update/update_run.h"
 
@@ -60,19 +61,10 @@ struct MakeCameraOptions {
 };
 
 // Returns the exit status of a usage problem, or kExitOk.
-int ParseOptions(CliContext& context, MakeCameraOptions* options) {
-    std::vector<std::pair<std::string, std::string>> found;
-    if (!CliParseCommandOptions(context,
-                                {{"--state", true},
-                                 {"--fs", true},
-                                 {"--user-free", true},
-                                 {"--update-size", true},
-                                 {"--allow-impossible", false}},
-                                found))
-        return kExitUsage;
+int ParseOptions(const CliContext& context, MakeCameraOptions* options) {
     if (context.args.size() != 1) return CliUsage("make-camera needs one folder: make-camera DIR [options]");
     options->dir = context.args[0];
-    for (const auto& [name, value] : found) {
+    for (const auto& [name, value] : context.command_options) {
         if (name == "--fs") {
             if (value != "fat16" && value != "fat32") return CliUsage("--fs takes fat16 or fat32");
             options->fat32 = value == "fat32";
@@ -129,7 +121,7 @@ bool WriteStateWord(std::uint32_t state, std::string* error) {
     return false;
 }
 
-bool FormatHiddenVolume(std::uint64_t size_bytes, bool fat32, std::string* error) {
+bool FormatHiddenVolume(fat::BlockDevice& device, std::uint64_t size_bytes, bool fat32, std::string* error) {
     FatFormatOptions format;
     format.size_bytes = size_bytes;
     format.fat32 = fat32;
@@ -137,13 +129,8 @@ bool FormatHiddenVolume(std::uint64_t size_bytes, bool fat32, std::string* error
     format.hidden_sectors = camera::kHiddenVolumeStartSector;
     format.serial = 0x16340212;  // a fixed serial keeps cameras reproducible
     std::string why;
-    if (FatFormatVolume(format, MediaWrite, &why) != 1) {
+    if (FatFormatVolume(format, device, &why) != 1) {
         *error = "cannot format the hidden volume: " + why;
-        return false;
-    }
-    FatResetFiles();
-    if (FatMountMedia() != kFatMountOk) {
-        *error = "the freshly formatted hidden volume does not mount";
         return false;
     }
     return true;
@@ -165,26 +152,31 @@ constexpr SampleFile kSampleFiles[] = {
 };
 constexpr char kSampleStamp[] = "24-05-17 09:30";
 
-bool WriteSampleFile(const SampleFile& sample) {
-    FatFile* file = FatOpenWriteStamped(sample.path, kSampleStamp);
-    if (!file) return false;
+bool WriteSampleFile(fat::Volume& volume, const SampleFile& sample) {
+    FatFile* file = nullptr;
+    if (volume.OpenForWriting(sample.path, kSampleStamp, &file) != fat::Result::Ok) return false;
     const std::string text = sample.text;
-    const int written = FatWriteFile(file, reinterpret_cast<const std::uint8_t*>(text.data()),
-                                     static_cast<std::uint32_t>(text.size()));
-    const bool flushed = FatFlushFile(file) == 0;
-    FatCloseFile(file);
-    return flushed && written == static_cast<int>(text.size());
+    std::uint32_t done = 0;
+    const bool written =
+        volume.Write(file, text.data(), static_cast<std::uint32_t>(text.size()), &done) == fat::Result::Ok;
+    return volume.Close(file) == fat::Result::Ok && written;
 }
 
-bool FillHiddenVolume(std::string* error) {
+bool FillHiddenVolume(fat::BlockDevice& device, std::string* error) {
+    const fat::Mounted mounted = fat::Mount(device, fat::ConsoleDiagnostics());
+    if (!mounted.volume) {
+        *error = "the freshly formatted hidden volume does not mount";
+        return false;
+    }
+    fat::Volume& volume = *mounted.volume;
     for (const char* folder : kSampleFolders) {
-        if (!FatMakeDirectoryStamped(folder, kSampleStamp)) {
+        if (volume.MakeDirectory(folder, kSampleStamp) != fat::Result::Ok) {
             *error = std::string("cannot create ") + folder + " on the hidden volume";
             return false;
         }
     }
     for (const SampleFile& sample : kSampleFiles) {
-        if (!WriteSampleFile(sample)) {
+        if (!WriteSampleFile(volume, sample)) {
             *error = std::string("cannot write ") + sample.path + " on the hidden volume";
             return false;
         }
@@ -203,8 +195,15 @@ bool MakeSystemDisk(const MakeCameraOptions& options, std::uint64_t* image_bytes
     platform::InstallPlatform(std::move(system_disk));
     MediaDevicePath = PhysicalDrivePath(kSystemDriveNumber);
     MediaStartSector = camera::kHiddenVolumeStartText;
-    return WriteStateWord(options.state, error) && FormatHiddenVolume(hidden_bytes, options.fat32, error) &&
-           FillHiddenVolume(error);
+    if (!WriteStateWord(options.state, error)) return false;
+    const auto hidden_volume =
+        device::PlatformBlockDevice::Open(MediaDeviceName(), ParseSectorNumber(MediaStartSector));
+    if (!hidden_volume) {
+        *error = "cannot open the system disk " + image.string();
+        return false;
+    }
+    return FormatHiddenVolume(*hidden_volume, hidden_bytes, options.fat32, error) &&
+           FillHiddenVolume(*hidden_volume, error);
 }
 
 nlohmann::ordered_json Manifest(const MakeCameraOptions& options, std::uint64_t image_bytes) {

@@ -18,7 +18,7 @@
 #include "device/platform/host_console.h"
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "update/update_run.h"
 
 namespace {
@@ -148,15 +148,13 @@ struct UpdateArguments {
 };
 
 // False (usage error printed) for unknown options, values or extra arguments.
-bool ParseUpdateArguments(CliContext& context, UpdateArguments& arguments) {
-    std::vector<std::pair<std::string, std::string>> found;
-    if (!CliParseCommandOptions(context, {{"--gfx", true}, {"--answer", true}}, found)) return false;
+bool ParseUpdateArguments(const CliContext& context, UpdateArguments& arguments) {
     if (!context.args.empty()) {
         CliUsage("update takes no argument " + context.args.front());
         return false;
     }
     arguments.gfx_directory = DefaultGfxDirectory(ExeDirectory(), context.options.camera);
-    for (const auto& [name, value] : found) {
+    for (const auto& [name, value] : context.command_options) {
         if (name == "--gfx") {
             arguments.gfx_directory = value;
         } else if (value == "yes" || value == "no") {

@@ -2,23 +2,19 @@
 
 #include "fat/fat.h"
 
-bool CliPlainArguments(CliContext& context) {
-    std::vector<std::pair<std::string, std::string>> none;
-    return CliParseCommandOptions(context, {}, none);
-}
-
 const std::vector<CliCommand>& VolumeCommands() {
     static const std::vector<CliCommand> commands = {
-        {"info", RunInfo, "", "mounts the volume and prints its geometry"},
-        {"ls", RunLs, "[PATH]", "lists a directory of the volume (default /)"},
-        {"get", RunGet, "PATH DEST", "copies a volume file to a local file"},
-        {"put", RunPut, "LOCAL [DIR]", "imports a local file or folder into volume folder DIR"},
-        {"mkdir", RunMkdir, "PATH", "creates a directory"},
-        {"rm", RunRm, "[-r] PATH", "deletes a file; with -r a directory and all below it"},
-        {"rename", RunRename, "PATH NEWNAME", "renames an entry"},
+        {"info", RunInfo, "", "mounts the volume and prints its geometry", {}},
+        {"ls", RunLs, "[PATH]", "lists a directory of the volume (default /)", {}},
+        {"get", RunGet, "PATH DEST", "copies a volume file to a local file", {}},
+        {"put", RunPut, "LOCAL [DIR]", "imports a local file or folder into volume folder DIR", {}},
+        {"mkdir", RunMkdir, "PATH", "creates a directory", {}},
+        {"rm", RunRm, "[-r] PATH", "deletes a file; with -r a directory and all below it", {{kRecursiveOption, false}}},
+        {"rename", RunRename, "PATH NEWNAME", "renames an entry", {}},
         {"format", RunFormat,
          "--size BYTES --fs fat16|fat32 [--label TEXT] [--sectors-per-cluster N]",
-         "writes a new, empty FAT volume at --start of --image"},
+         "writes a new, empty FAT volume at --start of --image",
+         {{"--size", true}, {"--fs", true}, {"--label", true}, {"--sectors-per-cluster", true}}},
     };
     return commands;
 }

@@ -4,9 +4,9 @@
 
 #include "cli/cli.h"
 
-// Takes a command's arguments when it has no options of its own; false
-// (usage error printed) when one looks like an option.
-bool CliPlainArguments(CliContext& context);
+// rm's option to delete folders with everything below them.
+constexpr char kRecursiveOption[] = "-r";
+
 // Whether a new entry may be named so; when not, the reason is printed.
 bool CliNewNameAllowed(const std::string& name);
 

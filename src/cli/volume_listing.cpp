@@ -4,7 +4,7 @@
 
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
-#include "fat/fat.h"
+#include "fat/engine.h"
 #include "ui/volume_text.h"
 
 namespace {
@@ -41,21 +41,22 @@ void PrintJson(const std::vector<FatEntryInfo>& entries) {
 }  // namespace
 
 int RunLs(CliContext& context) {
-    if (!CliPlainArguments(context)) return kExitUsage;
     if (context.args.size() > 1) return CliUsage("ls takes at most one PATH");
     const std::string path = NormalVolumePath(context.args.empty() ? "/" : context.args[0]);
     if (!CliMountVolume(context)) return kExitFailed;
-    FatDirCursor cursor{};
-    if (!FatOpenDirectory(path.c_str(), &cursor)) return CliFail("no such folder on the volume: " + path);
+    // One pass over the folder, whatever its size.
+    FatEntryInfoList all;
+    const fat::Result listed = context.volume->List(path, &all);
+    if (listed == fat::Result::NotFound || listed == fat::Result::NotADirectory || listed == fat::Result::BadName)
+        return CliFail("no such folder on the volume: " + path);
     std::vector<FatEntryInfo> entries;
-    FatEntryInfo entry{};
-    while (FatReadDirectory(&cursor, &entry)) {
+    for (const FatEntryInfo& entry : all)
         if (IsListed(entry)) entries.push_back(entry);
-    }
     if (context.options.json)
         PrintJson(entries);
     else
         PrintText(entries);
-    if (FatTheVolume().damage_count) return CliFail("the volume is damaged: the listing of " + path + " may be incomplete");
+    if (listed != fat::Result::Ok)
+        return CliFail("the listing of " + path + " may be incomplete", listed);
     return kExitOk;
 }

@@ -7,13 +7,17 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "cli/camera_attach.h"
 #include "cli/local_destination.h"
+#include "cli/local_tree.h"
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
 #include "device/platform/sim/sim_platform.h"
-#include "fat/fat.h"
+#include "fat/engine.h"
 
 namespace fs = std::filesystem;
 
@@ -30,7 +34,8 @@ std::vector<std::uint8_t>& TransferBuffer() {
 }
 
 struct CloseFile {
-    void operator()(FatFile* file) const { FatCloseFile(file); }
+    fat::Volume* volume;
+    void operator()(FatFile* file) const { volume->Close(file); }
 };
 using OpenVolumeFile = std::unique_ptr<FatFile, CloseFile>;
 
@@ -49,15 +54,15 @@ std::string StampOf(const fs::path& local) {
     return stamp;
 }
 
-bool IsVolumeFolder(const std::string& path) {
+bool IsVolumeFolder(fat::Volume& volume, const std::string& path) {
     if (path == "/") return true;
     FatEntryInfo info{};
-    return FatLookupEntry(path.c_str(), &info) && info.is_directory;
+    return volume.Lookup(path, &info) == fat::Result::Ok && info.is_directory;
 }
 
-bool VolumeEntryExists(const std::string& path) {
+bool VolumeEntryExists(fat::Volume& volume, const std::string& path) {
     FatEntryInfo info{};
-    return path == "/" || FatLookupEntry(path.c_str(), &info);
+    return path == "/" || volume.Lookup(path, &info) == fat::Result::Ok;
 }
 
 // An existing local folder receives the file under its volume name.
@@ -68,13 +73,22 @@ fs::path LocalTargetOf(const std::string& source, const fs::path& destination) {
 
 // Copies one volume file to a local destination; on failure an existing
 // destination stays as it was.
-bool ExportFile(const std::string& source, const std::string& destination) {
-    OpenVolumeFile file(FatOpenFile("rb", source.c_str()));
-    if (!file) {
-        CliFail(IsVolumeFolder(source) ? source + " is a folder, not a file"
-                                       : "no such file on the volume: " + source);
+bool ExportFile(fat::Volume& volume, const std::string& source, const std::string& destination) {
+    FatFile* opened = nullptr;
+    const fat::Result result = volume.Open(source, "rb", &opened);
+    if (result == fat::Result::IsADirectory || (result == fat::Result::BadName && IsVolumeFolder(volume, source))) {
+        CliFail(source + " is a folder, not a file");
         return false;
     }
+    if (result == fat::Result::NotFound) {
+        CliFail("no such file on the volume: " + source);
+        return false;
+    }
+    if (result != fat::Result::Ok) {
+        CliFail("cannot open " + source, result);
+        return false;
+    }
+    OpenVolumeFile file(opened, CloseFile{&volume});
     LocalDestination out;
     if (destination == kStandardOutputName)
         out.OpenStandardOutput();
@@ -84,9 +98,11 @@ bool ExportFile(const std::string& source, const std::string& destination) {
     std::uint64_t remaining = file->size;
     while (remaining > 0) {
         const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
-        const int got = FatReadFile(file.get(), want, buffer.data());
-        if (got != static_cast<int>(want)) {
-            CliFail("cannot read " + source + " (the volume may be damaged); nothing was saved");
+        std::uint32_t got = 0;
+        const fat::Result read = volume.Read(file.get(), buffer.data(), want, &got);
+        if (read != fat::Result::Ok || got != want) {
+            CliFail("cannot read " + source + " (" +
+                    fat::ResultText(read == fat::Result::Ok ? fat::Result::Damaged : read) + "); nothing was saved");
             return false;
         }
         if (!out.Write(buffer.data(), want)) return false;
@@ -94,8 +110,6 @@ bool ExportFile(const std::string& source, const std::string& destination) {
     }
     return out.Commit();
 }
-
-bool ImportPath(const fs::path& local, const std::string& volume_dir);
 
 std::string Mebibytes(std::uint64_t bytes) {
     char text[32];
@@ -106,11 +120,14 @@ std::string Mebibytes(std::uint64_t bytes) {
 // A replace writes the new content beside the old and swaps them at the
 // end, so that a failure keeps the old file: the volume needs room for
 // both. Refused before anything is written when it has none.
-bool RoomToReplace(const std::string& target, const FatEntryInfo& old, std::uint64_t new_size) {
-    FatVolume& volume = FatTheVolume();
-    const std::uint64_t cluster_bytes = std::uint64_t{volume.sectors_per_cluster} * kSectorSize;
+bool RoomToReplace(fat::Volume& volume, const std::string& target, const FatEntryInfo& old,
+                   std::uint64_t new_size) {
+    fat::VolumeInfo info{};
+    volume.Info(&info);
+    const std::uint64_t cluster_bytes = std::uint64_t{info.sectors_per_cluster} * kSectorSize;
     std::uint32_t free_clusters = 0;
-    if (!FatCountFreeClusters(volume, &free_clusters)) return true;  // the write itself will tell
+    // The write itself will tell when the count cannot be had.
+    if (volume.CountFreeClusters(&free_clusters) != fat::Result::Ok) return true;
     const std::uint64_t needed = (new_size + cluster_bytes - 1) / cluster_bytes;
     const std::uint64_t old_clusters = (std::uint64_t{old.size} + cluster_bytes - 1) / cluster_bytes;
     if (needed <= free_clusters) return true;
@@ -136,10 +153,10 @@ bool IsVolumeImage(const fs::path& local) {
     return false;
 }
 
-bool ImportFile(const fs::path& local, const std::string& volume_dir) {
+bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& volume_dir) {
     if (!CliNewNameAllowed(local.filename().string()) || IsVolumeImage(local)) return false;
     const std::string target = JoinVolumePath(volume_dir, local.filename().string());
-    if (IsVolumeFolder(target)) {
+    if (IsVolumeFolder(volume, target)) {
         CliFail(target + " exists on the volume as a folder");
         return false;
     }
@@ -149,91 +166,93 @@ bool ImportFile(const fs::path& local, const std::string& volume_dir) {
         return false;
     }
     FatEntryInfo old{};
-    const bool replacing = FatLookupEntry(target.c_str(), &old) == 1;
+    const bool replacing = volume.Lookup(target, &old) == fat::Result::Ok;
     std::error_code error;
     const std::uint64_t new_size = fs::file_size(local, error);
-    if (replacing && !error && !RoomToReplace(target, old, new_size)) return false;
+    if (replacing && !error && !RoomToReplace(volume, target, old, new_size)) return false;
     const std::string stamp = StampOf(local);
-    OpenVolumeFile file(FatOpenWriteStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str()));
-    if (!file) {
-        CliFail("cannot create " + target + " on the volume (full, or a hidden or system entry has that name)");
+    FatFile* opened = nullptr;
+    const fat::Result open_result = volume.OpenForWriting(target, stamp.empty() ? nullptr : stamp.c_str(), &opened);
+    if (open_result != fat::Result::Ok) {
+        CliFail("cannot create " + target + " on the volume", open_result);
         return false;
     }
+    OpenVolumeFile file(opened, CloseFile{&volume});
     std::vector<std::uint8_t>& buffer = TransferBuffer();
-    bool written = true;
-    while (in) {
+    fat::Result write_result = fat::Result::Ok;
+    while (in && write_result == fat::Result::Ok) {
         in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::uint32_t>(in.gcount());
         if (got == 0) break;
-        if (FatWriteFile(file.get(), buffer.data(), got) != static_cast<int>(got)) {
-            written = false;
-            break;
-        }
+        std::uint32_t done = 0;
+        write_result = volume.Write(file.get(), buffer.data(), got, &done);
     }
     const bool read_all = in.eof();
     // Data, FAT and the entry's size must reach the medium before the file
     // counts as written; the close that follows cannot say so.
-    if (written && read_all && FatFlushFile(file.get()) == 0) return true;
+    if (write_result == fat::Result::Ok && read_all) write_result = volume.Flush(file.get());
+    if (write_result == fat::Result::Ok && read_all) return true;
     // A half-written file is worse than none: a new one goes, a replaced
     // one keeps its old content.
-    FatAbandonFile(file.release());
+    volume.Abandon(file.release());
     const std::string outcome = replacing ? "the old " + target + " was kept" : target + " was not imported";
-    CliFail(written ? "cannot read " + local.string() + "; " + outcome
-                    : "the volume is full or cannot be written: " + outcome);
+    if (write_result == fat::Result::Ok)
+        CliFail("cannot read " + local.string() + "; " + outcome);
+    else
+        CliFail("cannot write " + target + " (" + fat::ResultText(write_result) + "); " + outcome);
     return false;
 }
 
-bool ImportFolder(const fs::path& local, const std::string& volume_dir) {
-    if (!CliNewNameAllowed(local.filename().string())) return false;
-    const std::string target = JoinVolumePath(volume_dir, local.filename().string());
-    if (!VolumeEntryExists(target)) {
+// The volume folder a local folder goes to, made when it is missing; nothing
+// (the message printed) when that cannot be.
+std::optional<std::string> PrepareFolder(fat::Volume& volume, const fs::path& local,
+                                         const std::string& volume_dir) {
+    if (!CliNewNameAllowed(local.filename().string())) return std::nullopt;
+    std::string target = JoinVolumePath(volume_dir, local.filename().string());
+    if (!VolumeEntryExists(volume, target)) {
         const std::string stamp = StampOf(local);
-        if (!FatMakeDirectoryStamped(target.c_str(), stamp.empty() ? nullptr : stamp.c_str())) {
-            CliFail("cannot create folder " + target + " on the volume");
-            return false;
+        const fat::Result made = volume.MakeDirectory(target, stamp.empty() ? nullptr : stamp.c_str());
+        if (made != fat::Result::Ok) {
+            CliFail("cannot create folder " + target + " on the volume", made);
+            return std::nullopt;
         }
-    } else if (!IsVolumeFolder(target)) {
+    } else if (!IsVolumeFolder(volume, target)) {
         CliFail(target + " exists on the volume as a file");
-        return false;
+        return std::nullopt;
     }
-    std::error_code error;
-    std::vector<fs::path> children;
-    for (const auto& child : fs::directory_iterator(local, error)) children.push_back(child.path());
-    if (error) {
-        CliFail("cannot read folder " + local.string());
-        return false;
-    }
-    std::sort(children.begin(), children.end());
-    for (const auto& child : children)
-        if (!ImportPath(child, target)) return false;
-    return true;
+    return target;
 }
 
-bool ImportPath(const fs::path& local, const std::string& volume_dir) {
-    std::error_code error;
-    const auto status = fs::status(local, error);
-    if (fs::is_directory(status)) return ImportFolder(local, volume_dir);
-    if (fs::is_regular_file(status)) return ImportFile(local, volume_dir);
-    if (!fs::exists(status)) {
-        CliFail("no such file: " + local.string());
-        return false;
+// Mirrors the local walk on the volume: each folder entered becomes the
+// volume folder that what follows goes into.
+class VolumeImport : public LocalTreeVisitor {
+public:
+    VolumeImport(fat::Volume& volume, const std::string& volume_dir) : volume_(volume), folders_{volume_dir} {}
+
+    bool EnterFolder(const fs::path& folder) override {
+        std::optional<std::string> target = PrepareFolder(volume_, folder, folders_.back());
+        if (!target) return false;
+        folders_.push_back(std::move(*target));
+        return true;
     }
-    std::fprintf(stderr, "quillon-cli: skipped %s (not a regular file)\n", local.c_str());
-    return true;
-}
+    void LeaveFolder() override { folders_.pop_back(); }
+    bool File(const fs::path& file) override { return ImportFile(volume_, file, folders_.back()); }
+
+private:
+    fat::Volume& volume_;
+    std::vector<std::string> folders_;
+};
 
 }  // namespace
 
 int RunGet(CliContext& context) {
-    if (!CliPlainArguments(context)) return kExitUsage;
     if (context.args.size() != 2) return CliUsage("get needs PATH and DEST");
     const std::string source = NormalVolumePath(context.args[0]);
     if (!CliMountVolume(context)) return kExitFailed;
-    return ExportFile(source, context.args[1]) ? kExitOk : kExitFailed;
+    return ExportFile(*context.volume, source, context.args[1]) ? kExitOk : kExitFailed;
 }
 
 int RunPut(CliContext& context) {
-    if (!CliPlainArguments(context)) return kExitUsage;
     if (context.args.empty() || context.args.size() > 2) return CliUsage("put needs LOCAL and an optional DIR");
     fs::path local = context.args[0];
     const std::string volume_dir = NormalVolumePath(context.args.size() == 2 ? context.args[1] : "/");
@@ -242,6 +261,7 @@ int RunPut(CliContext& context) {
     // "folder/" names the folder itself, not an empty last component.
     if (!local.has_filename()) local = local.parent_path();
     if (!CliMountVolume(context)) return kExitFailed;
-    if (!IsVolumeFolder(volume_dir)) return CliFail("no such folder on the volume: " + volume_dir);
-    return ImportPath(local, volume_dir) ? kExitOk : kExitFailed;
+    if (!IsVolumeFolder(*context.volume, volume_dir)) return CliFail("no such folder on the volume: " + volume_dir);
+    VolumeImport import(*context.volume, volume_dir);
+    return WalkLocalTree(local, import) ? kExitOk : kExitFailed;
 }

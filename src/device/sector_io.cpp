@@ -28,27 +28,23 @@ std::unique_ptr<platform::Device> OpenPositioned(const std::string& name, Device
     return device;
 }
 
-std::string MediaDeviceName() {
-    std::string name = kDevicePrefix + MediaDevicePath;
-    if (!name.empty() && name.back() == '\\') name.pop_back();
-    return name;
-}
 
 // The device the media callbacks move sectors through, kept open while the
 // platform, device path and start sector stay what it was opened for.
 struct MediaBinding {
     std::mutex mutex;
-    platform::Platform* host = nullptr;
+    std::uint64_t installs = 0;
     std::string path;
     std::string start;
     std::shared_ptr<device::PlatformBlockDevice> device;
 
     bool Current() const {
-        return device && host == &platform::CurrentPlatform() && path == MediaDevicePath && start == MediaStartSector;
+        return device && installs == platform::PlatformInstallCount() && path == MediaDevicePath &&
+               start == MediaStartSector;
     }
     // Opens what the text globals name now; null when it does not open.
     std::shared_ptr<device::PlatformBlockDevice> Reopen() {
-        host = &platform::CurrentPlatform();
+        installs = platform::PlatformInstallCount();
         path = MediaDevicePath;
         start = MediaStartSector;
         device = device::PlatformBlockDevice::Open(MediaDeviceName(), ParseSectorNumber(MediaStartSector));
@@ -92,6 +88,12 @@ private:
 };
 
 }  // namespace
+
+std::string MediaDeviceName() {
+    std::string name = kDevicePrefix + MediaDevicePath;
+    if (!name.empty() && name.back() == '\\') name.pop_back();
+    return name;
+}
 
 std::uint32_t ParseSectorNumber(const std::string& text) {
     const bool hexadecimal = text.rfind("0x", 0) == 0;

@@ -17,6 +17,9 @@
 extern std::string MediaDevicePath;
 extern std::string MediaStartSector;
 
+// The device name the media callbacks open ("\\.\PHYSICALDRIVE3").
+std::string MediaDeviceName();
+
 // Sector number held as text: base 16 when the text begins with "0x" (lower
 // case x), else base 10, with wcstol's rules (leading white space and a sign
 // accepted, parsing stops at the first non-digit, saturation at the signed

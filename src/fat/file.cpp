@@ -199,6 +199,8 @@ ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* clust
 // clusters already linked stay (trimmed again at close).
 bool GrowChainThrough(FatFile* file, std::uint32_t through) {
     FatVolume& volume = *file->volume;
+    // No chain of this volume can reach that far: the file cannot grow so.
+    if (through >= volume.cluster_count) FatNoteFailure(volume, fat::Result::NoSpace);
     std::uint32_t cluster, last, last_index;
     const ChainLookup lookup = FindCluster(file, through, &cluster, &last, &last_index);
     if (lookup != ChainLookup::kShort) return lookup == ChainLookup::kFound;

@@ -1,0 +1,118 @@
+#include "cli/local_tree.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <iostream>
+#include <set>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "cli/cli.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A folder's identity, whatever path reaches it.
+using FolderIdentity = std::pair<dev_t, ino_t>;
+
+void NoteSkipped(const std::string& what, const fs::path& path, const char* reason) {
+    std::cerr << "quillon-cli: skipped " << what << path.string() << " (" << reason << ")\n";
+}
+
+bool Failed(const std::string& message) {
+    CliFail(message);
+    return false;
+}
+
+bool IsWithin(const fs::path& path, const fs::path& folder) {
+    const fs::path relative = path.lexically_relative(folder);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+class TreeWalk {
+public:
+    explicit TreeWalk(LocalTreeVisitor& visitor) : visitor_(visitor) {}
+
+    bool Root(const fs::path& root) {
+        std::error_code error;
+        const fs::file_status status = fs::status(root, error);
+        if (!fs::is_directory(status)) return Entry(root, status);
+        tree_ = fs::canonical(root, error);
+        if (error) return Failed("cannot read folder " + root.string());
+        return Folder(root);
+    }
+
+private:
+    // status says what path itself is: a link is not followed, except for the
+    // root, which is taken as what it names.
+    bool Entry(const fs::path& path, const fs::file_status& status) {
+        if (fs::is_symlink(status)) return Link(path);
+        if (fs::is_directory(status)) return Folder(path);
+        if (fs::is_regular_file(status)) return visitor_.File(path);
+        if (!fs::exists(status)) return Failed("no such file: " + path.string());
+        NoteSkipped("", path, "not a regular file");
+        return true;
+    }
+
+    // Only a regular file outside the tree is taken through a link: a folder
+    // could lead back up the tree, and anything inside it is met anyway.
+    bool Link(const fs::path& link) {
+        std::error_code error;
+        const fs::path target = fs::canonical(link, error);
+        if (error) return Skip(link, "it leads nowhere");
+        if (IsWithin(target, tree_)) return Skip(link, "it points inside the folder being imported");
+        const fs::file_status status = fs::status(target, error);
+        if (fs::is_directory(status)) return Skip(link, "it points to a folder");
+        if (!fs::is_regular_file(status)) return Skip(link, "it does not point to a regular file");
+        return visitor_.File(link);
+    }
+
+    bool Skip(const fs::path& link, const char* reason) {
+        NoteSkipped("symbolic link ", link, reason);
+        return true;
+    }
+
+    bool Folder(const fs::path& folder) {
+        struct stat info {};
+        if (::stat(folder.c_str(), &info) != 0) return Failed("cannot read folder " + folder.string());
+        // Links are never followed into folders, but a folder mounted inside
+        // itself still reaches an earlier one.
+        if (!visited_.emplace(info.st_dev, info.st_ino).second) {
+            NoteSkipped("", folder, "the same folder as one already imported");
+            return true;
+        }
+        if (!visitor_.EnterFolder(folder)) return false;
+        std::vector<fs::directory_entry> children;
+        if (!ReadFolder(folder, &children)) return false;
+        for (const fs::directory_entry& child : children) {
+            std::error_code error;
+            if (!Entry(child.path(), child.symlink_status(error))) return false;
+        }
+        visitor_.LeaveFolder();
+        return true;
+    }
+
+    static bool ReadFolder(const fs::path& folder, std::vector<fs::directory_entry>* children) {
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+            children->push_back(*it);
+        if (error) return Failed("cannot read folder " + folder.string());
+        std::sort(children->begin(), children->end());
+        return true;
+    }
+
+    LocalTreeVisitor& visitor_;
+    fs::path tree_;  // the folder being imported, as the file system names it
+    std::set<FolderIdentity> visited_;
+};
+
+}  // namespace
+
+bool WalkLocalTree(const fs::path& root, LocalTreeVisitor& visitor) {
+    TreeWalk walk(visitor);
+    return walk.Root(root);
+}
