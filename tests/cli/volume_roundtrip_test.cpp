@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "support/pattern.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
@@ -44,15 +45,7 @@ protected:
     std::string dir, image;
 };
 
-std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return bytes;
-}
+using testsupport::Pattern;
 
 TEST_P(VolumeRoundTrip, FilesOfEverySizeReadBackWithMtools) {
     const std::uint32_t cluster = GetParam().cluster_bytes;

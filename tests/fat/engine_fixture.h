@@ -11,6 +11,7 @@
 
 #include "fat/fat.h"
 #include "fat/volume_fixture.h"
+#include "support/pattern.h"
 #include "support/test_support.h"
 
 enum class EngineImage { kFat16, kFat32 };
@@ -109,12 +110,4 @@ protected:
     std::string image;
 };
 
-inline std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 7) {
-    std::vector<std::uint8_t> data(size);
-    std::uint32_t x = seed;
-    for (auto& b : data) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return data;
-}
+using testsupport::Pattern;

@@ -14,21 +14,14 @@
 
 #include "fat/engine.h"
 #include "support/memory_device.h"
+#include "support/pattern.h"
 
 namespace {
 
+using testsupport::Pattern;
+
 constexpr int kRounds = 60;
 constexpr std::size_t kWorkFileSize = 3000;
-
-std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed) {
-    std::vector<std::uint8_t> data(size);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : data) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return data;
-}
 
 bool WriteWhole(fat::Volume& volume, const std::string& path, const std::vector<std::uint8_t>& data) {
     FatFile* file = nullptr;
