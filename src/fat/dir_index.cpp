@@ -1,7 +1,9 @@
 #include "fat/dir_index.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "fat/case_fold.h"
 #include "fat/dir_entry.h"
@@ -13,10 +15,9 @@ using namespace fatentry;
 
 namespace {
 
-// Fixed storage: two open-addressing tables kept at most half full.
-constexpr std::uint32_t kTableBits = 15;
-constexpr std::uint32_t kTableSize = 1u << kTableBits;
-constexpr std::uint32_t kMaxTableEntries = kTableSize / 2;
+// Two open-addressing tables kept at most half full; they grow with the
+// folder, so a folder of any size stays indexed.
+constexpr std::uint32_t kFirstTableBits = 10;
 constexpr std::uint64_t kFnvOffset = 0xCBF29CE484222325ull;
 constexpr std::uint64_t kFnvPrime = 0x100000001B3ull;
 // Fed between the base and the extension, or instead of an extension: a
@@ -34,6 +35,58 @@ struct ShortNameSlot {
     std::uint8_t name[kFatShortNameSize];
     std::uint32_t generation;
 };
+
+// Zero pages from the allocator stand for empty slots: a large table costs
+// memory only where it is used.
+template <typename Slot>
+class SlotTable {
+public:
+    SlotTable() = default;
+    SlotTable(const SlotTable&) = delete;
+    SlotTable& operator=(const SlotTable&) = delete;
+    ~SlotTable() { std::free(slots_); }
+
+    std::uint32_t Capacity() const { return slots_ ? 1u << bits_ : 0; }
+    std::uint32_t Count() const { return count_; }
+    std::uint32_t First(std::uint64_t hash) const { return static_cast<std::uint32_t>(hash >> (64 - bits_)); }
+    std::uint32_t Next(std::uint32_t slot) const { return (slot + 1) & (Capacity() - 1); }
+    Slot& operator[](std::uint32_t slot) { return slots_[slot]; }
+    const Slot& operator[](std::uint32_t slot) const { return slots_[slot]; }
+
+    // Empties the table for a new generation (0 is never one).
+    void Restart() { count_ = 0; }
+    void Wipe() {
+        if (slots_) std::memset(slots_, 0, sizeof(Slot) * Capacity());
+        count_ = 0;
+    }
+    // Room for one more while staying half full: false when memory ran out.
+    template <typename HashOf>
+    bool MakeRoom(std::uint32_t generation, HashOf hash_of) {
+        if (slots_ && (count_ + 1) * 2 <= Capacity()) return true;
+        const std::uint32_t bits = slots_ ? bits_ + 1 : kFirstTableBits;
+        Slot* grown = static_cast<Slot*>(std::calloc(std::size_t{1} << bits, sizeof(Slot)));
+        if (!grown) return false;
+        Slot* old = slots_;
+        const std::uint32_t old_capacity = Capacity();
+        slots_ = grown;
+        bits_ = bits;
+        for (std::uint32_t i = 0; i < old_capacity; ++i) {
+            if (old[i].generation != generation) continue;
+            std::uint32_t slot = First(hash_of(old[i]));
+            while (slots_[slot].generation == generation) slot = Next(slot);
+            slots_[slot] = old[i];
+        }
+        std::free(old);
+        return true;
+    }
+    void Added() { ++count_; }
+
+private:
+    Slot* slots_ = nullptr;
+    std::uint32_t bits_ = 0;
+    std::uint32_t count_ = 0;
+};
+
 
 // The state the free-slot search of a pass ends in, for every number of
 // slots at once. A run of free slots completes at a free slot that is not
@@ -95,17 +148,16 @@ struct FatDirIndex {
     bool valid = false;
     std::uint32_t start = 0;
     bool fixed_root = false;
-    std::uint32_t clusters[kFatMaxDirSectors];
-    std::uint32_t cluster_count = 0;
+    std::vector<std::uint32_t> clusters;         // the folder's chain, in order
+    std::vector<std::uint32_t> sorted_clusters;  // the same, ascending
     std::uint32_t last_cluster = 0;
     std::uint32_t sector_count = 0;
     std::uint64_t verified_change_count = 0;
+    std::uint64_t verified_fat_change = 0;  // the volume's fat_change_seq then
     TailRun run;
     std::uint32_t generation = 0;
-    std::uint32_t key_count = 0;
-    std::uint32_t short_name_count = 0;
-    KeySlot keys[kTableSize];
-    ShortNameSlot short_names[kTableSize];
+    SlotTable<KeySlot> keys;
+    SlotTable<ShortNameSlot> short_names;
     FailedBuild failed_build;
 };
 
@@ -125,16 +177,13 @@ void Forget(Index& index) { index.valid = false; }
 // A fresh generation empties both tables without touching them.
 void StartTables(Index& index) {
     if (++index.generation == 0) {
-        std::memset(index.keys, 0, sizeof index.keys);
-        std::memset(index.short_names, 0, sizeof index.short_names);
+        index.keys.Wipe();
+        index.short_names.Wipe();
         index.generation = 1;
     }
-    index.key_count = 0;
-    index.short_name_count = 0;
+    index.keys.Restart();
+    index.short_names.Restart();
 }
-
-std::uint32_t SlotOf(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> (64 - kTableBits)); }
-std::uint32_t NextSlot(std::uint32_t slot) { return (slot + 1) & (kTableSize - 1); }
 
 std::uint64_t Mix(std::uint64_t hash, std::uint8_t byte) { return (hash ^ byte) * kFnvPrime; }
 
@@ -176,8 +225,12 @@ std::uint64_t ShortNameHash(const std::uint8_t* short_name) {
     return hash;
 }
 
+std::uint64_t HashOfKey(const KeySlot& slot) { return slot.key; }
+std::uint64_t HashOfShortName(const ShortNameSlot& slot) { return ShortNameHash(slot.name); }
+
 bool HasKey(const Index& index, std::uint64_t key) {
-    for (std::uint32_t slot = SlotOf(key);; slot = NextSlot(slot)) {
+    if (index.keys.Capacity() == 0) return false;
+    for (std::uint32_t slot = index.keys.First(key);; slot = index.keys.Next(slot)) {
         const KeySlot& entry = index.keys[slot];
         if (entry.generation != index.generation) return false;
         if (entry.key == key) return true;
@@ -185,19 +238,21 @@ bool HasKey(const Index& index, std::uint64_t key) {
 }
 
 bool AddKey(Index& index, std::uint64_t key) {
-    std::uint32_t slot = SlotOf(key);
-    for (; index.keys[slot].generation == index.generation; slot = NextSlot(slot))
-        if (index.keys[slot].key == key) return true;
-    if (index.key_count == kMaxTableEntries) return false;
+    if (HasKey(index, key)) return true;
+    if (!index.keys.MakeRoom(index.generation, HashOfKey)) return false;
+    std::uint32_t slot = index.keys.First(key);
+    while (index.keys[slot].generation == index.generation) slot = index.keys.Next(slot);
     index.keys[slot] = KeySlot{key, index.generation};
-    ++index.key_count;
+    index.keys.Added();
     return true;
 }
 
 bool AddNameKey(Index& index, const char* name) { return AddKey(index, NameKey(name)); }
 
 bool ShortNameInUse(const Index& index, const std::uint8_t* short_name) {
-    for (std::uint32_t slot = SlotOf(ShortNameHash(short_name));; slot = NextSlot(slot)) {
+    if (index.short_names.Capacity() == 0) return false;
+    for (std::uint32_t slot = index.short_names.First(ShortNameHash(short_name));;
+         slot = index.short_names.Next(slot)) {
         const ShortNameSlot& entry = index.short_names[slot];
         if (entry.generation != index.generation) return false;
         if (std::memcmp(entry.name, short_name, kFatShortNameSize) == 0) return true;
@@ -205,14 +260,14 @@ bool ShortNameInUse(const Index& index, const std::uint8_t* short_name) {
 }
 
 bool AddShortName(Index& index, const std::uint8_t* short_name) {
-    std::uint32_t slot = SlotOf(ShortNameHash(short_name));
-    for (; index.short_names[slot].generation == index.generation; slot = NextSlot(slot))
-        if (std::memcmp(index.short_names[slot].name, short_name, kFatShortNameSize) == 0) return true;
-    if (index.short_name_count == kMaxTableEntries) return false;
+    if (ShortNameInUse(index, short_name)) return true;
+    if (!index.short_names.MakeRoom(index.generation, HashOfShortName)) return false;
+    std::uint32_t slot = index.short_names.First(ShortNameHash(short_name));
+    while (index.short_names[slot].generation == index.generation) slot = index.short_names.Next(slot);
     ShortNameSlot& entry = index.short_names[slot];
     std::memcpy(entry.name, short_name, kFatShortNameSize);
     entry.generation = index.generation;
-    ++index.short_name_count;
+    index.short_names.Added();
     return true;
 }
 
@@ -238,27 +293,39 @@ std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
 // The clusters the pass walked, and that the chain really ends after them
 // (a pass stops at the largest directory size even when the chain goes on).
 bool RecordChain(Index& index, FatVolume& volume, std::uint32_t sector_count, std::uint32_t last_cluster) {
-    index.cluster_count = 0;
+    index.clusters.clear();
+    index.sorted_clusters.clear();
+    index.verified_fat_change = volume.fat_change_seq;
     if (index.fixed_root) return true;
     const std::uint32_t count = sector_count / volume.sectors_per_cluster;
     if (count == 0 || count > kFatMaxDirSectors || sector_count % volume.sectors_per_cluster != 0) return false;
-    index.clusters[0] = index.start;
+    index.clusters.push_back(index.start);
     for (std::uint32_t i = 1; i < count; ++i) {
-        const std::uint32_t next = FatNextCluster(volume, index.clusters[i - 1]);
+        const std::uint32_t next = FatNextCluster(volume, index.clusters.back());
         if (!FatIsDataCluster(volume, next)) return false;
-        index.clusters[i] = next;
+        index.clusters.push_back(next);
     }
-    if (index.clusters[count - 1] != last_cluster) return false;
+    if (index.clusters.back() != last_cluster) return false;
     if (FatNextCluster(volume, last_cluster) != kFatEndOfChain) return false;
-    index.cluster_count = count;
+    index.sorted_clusters = index.clusters;
+    std::sort(index.sorted_clusters.begin(), index.sorted_clusters.end());
     return true;
 }
 
-bool ChainUnchanged(const Index& index, FatVolume& volume) {
-    for (std::uint32_t i = 1; i < index.cluster_count; ++i)
+// The chain is as the pass found it while no FAT entry of its clusters
+// changed: the volume's change log tells without a walk, unless it no
+// longer reaches back; then the chain is walked again.
+bool ChainUnchanged(Index& index, FatVolume& volume) {
+    if (index.fixed_root ||
+        !FatChainChangedSince(volume, index.verified_fat_change, index.sorted_clusters)) {
+        index.verified_fat_change = volume.fat_change_seq;
+        return true;
+    }
+    for (std::size_t i = 1; i < index.clusters.size(); ++i)
         if (FatNextCluster(volume, index.clusters[i - 1]) != index.clusters[i]) return false;
-    return index.cluster_count == 0 ||
-           FatNextCluster(volume, index.clusters[index.cluster_count - 1]) == kFatEndOfChain;
+    if (FatNextCluster(volume, index.clusters.back()) != kFatEndOfChain) return false;
+    index.verified_fat_change = volume.fat_change_seq;
+    return true;
 }
 
 bool Overlaps(std::uint32_t first, std::uint32_t count, std::uint32_t other_first, std::uint32_t other_count) {
@@ -269,10 +336,13 @@ bool Overlaps(std::uint32_t first, std::uint32_t count, std::uint32_t other_firs
 bool CoversSectors(const Index& index, const FatVolume& volume, std::uint32_t first, std::uint32_t count) {
     if (index.fixed_root)
         return Overlaps(first, count, volume.volume_start + volume.root_dir_offset, volume.root_dir_sectors);
-    for (std::uint32_t i = 0; i < index.cluster_count; ++i)
-        if (Overlaps(first, count, FatClusterToSector(volume, index.clusters[i]), volume.sectors_per_cluster))
-            return true;
-    return false;
+    // The first of the folder's clusters that does not end before the range.
+    const std::uint32_t data_start = FatClusterToSector(volume, 2);
+    if (count == 0 || std::uint64_t{first} + count <= data_start) return false;
+    const std::uint32_t from_cluster = first < data_start ? 2 : 2 + (first - data_start) / volume.sectors_per_cluster;
+    const auto it = std::lower_bound(index.sorted_clusters.begin(), index.sorted_clusters.end(), from_cluster);
+    return it != index.sorted_clusters.end() &&
+           Overlaps(first, count, FatClusterToSector(volume, *it), volume.sectors_per_cluster);
 }
 
 bool SameSlot(const FatSlotRef& a, const FatSlotRef& b) {
@@ -314,7 +384,10 @@ bool BuildIndex(Index& index, FatVolume& volume, std::uint32_t start) {
 }  // namespace
 
 void FatDirIndexReset(FatVolume& volume) {
-    if (volume.state->dir_index) *volume.state->dir_index = FatDirIndex{};
+    if (!volume.state->dir_index) return;
+    Index& index = *volume.state->dir_index;
+    Forget(index);
+    index.failed_build = FailedBuild{};
 }
 
 bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {

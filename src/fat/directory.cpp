@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cstring>
+#include <vector>
 
 #include "fat/boot_sector.h"
 #include "fat/case_fold.h"
@@ -230,12 +231,36 @@ struct LastPlan {
 
 }  // namespace
 
+namespace {
+
+// The clusters of a folder's chain from its first on, as far as walked:
+// scans that start part-way into a large folder (an entry updated at a
+// file's close, a listing resumed) look their cluster up here instead of
+// walking the chain from the start. It holds while no FAT entry of these
+// clusters changed (the volume's change log says so).
+struct DirMap {
+    std::uint32_t start = 0;
+    std::vector<std::uint32_t> clusters;
+    std::vector<std::uint32_t> sorted;  // the same, ascending, for the change check
+    bool end_known = false;             // the chain ends after clusters.back()
+    std::uint64_t verified_at = 0;      // the volume's fat_change_seq then
+    std::uint64_t last_use = 0;
+    FatDirChain walk{};                 // loop detection along the walk
+};
+
+// Folders in use at once: the one written to, its parents, a source.
+constexpr std::size_t kDirMapCount = 8;
+
+}  // namespace
+
 // Scan scratch space of one volume.
 struct FatDirScratch {
     // A scan that misses the directory cache reads the rest of the cluster
     // in one media call; all of it goes into the cache.
     std::uint8_t read_ahead[kMaxSectorsPerCluster * kSectorSize];
     LastPlan last_plan;
+    DirMap maps[kDirMapCount];
+    std::uint64_t map_uses = 0;
 };
 
 void FatDestroyPart(FatDirScratch* part) { delete part; }
@@ -248,6 +273,69 @@ FatDirScratch& ScratchOf(FatVolume& volume) {
 }
 
 std::uint8_t* ReadAheadOf(FatVolume& volume) { return ScratchOf(volume).read_ahead; }
+
+void RestartMap(DirMap& map, FatVolume& volume, std::uint32_t start) {
+    map.start = start;
+    map.clusters.assign(1, start);
+    map.sorted.clear();
+    map.end_known = false;
+    map.verified_at = volume.fat_change_seq;
+    map.walk = FatDirChain{start, 0, start, start, 1, 0};
+}
+
+// The map of a folder, made (in place of the least recently used one) or
+// started again when a FAT entry of its clusters changed.
+DirMap& MapOf(FatVolume& volume, std::uint32_t start) {
+    FatDirScratch& scratch = ScratchOf(volume);
+    DirMap* map = nullptr;
+    for (DirMap& candidate : scratch.maps)
+        if (!candidate.clusters.empty() && candidate.start == start) map = &candidate;
+    if (!map) {
+        map = &scratch.maps[0];
+        for (DirMap& candidate : scratch.maps)
+            if (candidate.last_use < map->last_use) map = &candidate;
+        RestartMap(*map, volume, start);
+    } else if (map->verified_at != volume.fat_change_seq) {
+        if (map->sorted.size() != map->clusters.size()) {
+            map->sorted = map->clusters;
+            std::sort(map->sorted.begin(), map->sorted.end());
+        }
+        if (FatChainChangedSince(volume, map->verified_at, map->sorted))
+            RestartMap(*map, volume, start);
+        else
+            map->verified_at = volume.fat_change_seq;
+    }
+    map->last_use = ++scratch.map_uses;
+    return *map;
+}
+
+// Cluster `wanted` of the folder starting at `start`: kOk, kEnd past its
+// end, or kFailed for a damaged chain (reported) or an unreadable FAT.
+FatDirStatus DirClusterAt(FatVolume& volume, std::uint32_t start, std::uint32_t wanted, std::uint32_t* cluster) {
+    DirMap& map = MapOf(volume, start);
+    while (map.clusters.size() <= wanted) {
+        if (map.end_known) return FatDirStatus::kEnd;
+        const std::uint32_t current = map.clusters.back();
+        const std::uint32_t next = FatNextCluster(volume, current);
+        if (next == kFatEndOfChain) {
+            map.end_known = true;
+            return FatDirStatus::kEnd;
+        }
+        if (next == kFatChainUnreadable) return FatDirStatus::kFailed;
+        if (next == kFatFree) {
+            FatReportDamage(volume, "directory chain runs into a free cluster", current);
+            return FatDirStatus::kFailed;
+        }
+        if (StepMeetsLoop(&map.walk, next)) {
+            FatReportDamage(volume, "directory chain loops", next);
+            RestartMap(map, volume, start);
+            return FatDirStatus::kFailed;
+        }
+        map.clusters.push_back(next);
+    }
+    *cluster = map.clusters[wanted];
+    return FatDirStatus::kOk;
+}
 
 // The one pass behind FatPlanNewEntry; a plan for a free name is remembered.
 int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan, FatFoundEntry* found,
@@ -300,6 +388,11 @@ int PlanByScan(FatVolume& volume, std::uint32_t start, const char* name, FatCrea
 
 }  // namespace
 
+void FatDirMapsReset(FatVolume& volume) {
+    if (!volume.state->dir_scratch) return;
+    for (DirMap& map : volume.state->dir_scratch->maps) map = DirMap{};
+}
+
 void FatDirChainBegin(FatVolume& volume, FatDirChain* chain, std::uint32_t start) {
     // ".." entries name the root as cluster 0, on FAT32 too.
     if (start == 0 && volume.is_fat32) start = volume.root_cluster;
@@ -319,7 +412,14 @@ FatDirStatus FatDirSectorNumber(FatVolume& volume, FatDirChain* chain, std::uint
         return FatDirStatus::kFailed;
     }
     const std::uint32_t wanted = index / volume.sectors_per_cluster;
-    if (wanted < chain->cluster_index) FatDirChainBegin(volume, chain, chain->start);
+    // Far from where the walk stands (a scan starting part-way, or going
+    // back): the folder's remembered cluster list answers.
+    if (wanted < chain->cluster_index || wanted > chain->cluster_index + 1) {
+        std::uint32_t cluster;
+        const FatDirStatus status = DirClusterAt(volume, chain->start, wanted, &cluster);
+        if (status != FatDirStatus::kOk) return status;
+        *chain = FatDirChain{chain->start, wanted, cluster, cluster, 1, 0};
+    }
     while (chain->cluster_index < wanted) {
         const std::uint32_t next = FatNextCluster(volume, chain->cluster);
         if (next == kFatEndOfChain) return FatDirStatus::kEnd;

@@ -33,6 +33,8 @@ struct FatDirChain {
 };
 
 void FatDirChainBegin(FatVolume& volume, FatDirChain* chain, std::uint32_t start);
+// Forgets the remembered cluster lists of folders (a mount).
+void FatDirMapsReset(FatVolume& volume);
 // Absolute sector of directory sector `index`: kOk, kEnd past the end, or
 // kFailed for a damaged chain.
 FatDirStatus FatDirSectorNumber(FatVolume& volume, FatDirChain* chain, std::uint32_t index,

@@ -1,5 +1,6 @@
 #include "fat/fat_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "fat/boot_sector.h"
@@ -100,9 +101,34 @@ FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector) {
     return node;
 }
 
+// Dirty sectors go out in runs of neighbours, one write per run and FAT
+// copy: a file's allocation dirties neighbouring FAT sectors, and a run
+// costs the device one transfer instead of one per sector and copy.
 int FatFlushCache(FatVolume& volume) {
-    for (FatCacheNode* node = volume.cache_list; node; node = node->next) {
-        if (!WriteBack(volume, node)) return 0;
+    FatCacheNode* dirty[kFatCacheNodes];
+    std::size_t count = 0;
+    for (FatCacheNode* node = volume.cache_list; node; node = node->next)
+        if (node->dirty) dirty[count++] = node;
+    if (count == 0) return 1;
+    if (!volume.device || !volume.device->Writable()) {
+        for (std::size_t i = 0; i < count; ++i) WriteBack(volume, dirty[i]);
+        return 1;
+    }
+    std::sort(dirty, dirty + count, [](const FatCacheNode* a, const FatCacheNode* b) { return a->tag < b->tag; });
+    std::vector<std::uint8_t> run_bytes(count * kSectorSize);
+    const std::uint32_t copies = volume.mirrored_fats ? volume.fat_count : 1;
+    const std::uint32_t first_copy = volume.mirrored_fats ? volume.first_fat_sector : volume.fat_start;
+    for (std::size_t begin = 0, end; begin < count; begin = end) {
+        if (!InActiveFat(volume, dirty[begin]->tag)) return 0;
+        for (end = begin + 1; end < count && dirty[end]->tag == dirty[end - 1]->tag + 1; ++end) {}
+        for (std::size_t i = begin; i < end; ++i)
+            std::memcpy(&run_bytes[(i - begin) * kSectorSize], dirty[i]->sector, kSectorSize);
+        const std::uint32_t offset = dirty[begin]->tag - volume.fat_start;
+        const auto length = static_cast<std::uint32_t>(end - begin);
+        for (std::uint32_t copy = 0; copy < copies; ++copy)
+            if (!FatMediaWrite(volume, first_copy + copy * volume.fat_size + offset, run_bytes.data(), length))
+                return 0;
+        for (std::size_t i = begin; i < end; ++i) dirty[i]->dirty = 0;
     }
     return 1;
 }
@@ -132,6 +158,7 @@ int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t v
     FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
     if (!node) return 0;
     ++volume.change_count;
+    volume.fat_change_log[volume.fat_change_seq++ % kFatChangeLogSize] = cluster;
     std::uint8_t* bytes = EntryBytes(volume, node, cluster);
     if (volume.is_fat32) {
         FatStore32(bytes, value);
@@ -246,4 +273,12 @@ int FatCountFreeClusters(FatVolume& volume, std::uint32_t* free_clusters) {
     }
     *free_clusters = count;
     return 1;
+}
+
+bool FatChainChangedSince(const FatVolume& volume, std::uint64_t since, const std::vector<std::uint32_t>& sorted) {
+    if (volume.fat_change_seq - since > kFatChangeLogSize) return true;  // the log no longer reaches back
+    for (std::uint64_t n = since; n < volume.fat_change_seq; ++n)
+        if (std::binary_search(sorted.begin(), sorted.end(), volume.fat_change_log[n % kFatChangeLogSize]))
+            return true;
+    return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "fat/volume.h"
 
@@ -47,3 +48,8 @@ bool FatInvalidateFsInfo(FatVolume& volume);
 
 // Free data clusters, counted from the FAT the engine reads. 1 or 0.
 int FatCountFreeClusters(FatVolume& volume, std::uint32_t* free_clusters);
+
+// Whether the FAT entry of any of these clusters (sorted ascending) changed
+// since volume.fat_change_seq was `since`; true as well when that lies
+// further back than the change log reaches.
+bool FatChainChangedSince(const FatVolume& volume, std::uint64_t since, const std::vector<std::uint32_t>& sorted);

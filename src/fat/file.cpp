@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "fat/fat_table.h"
 #include "fat/volume.h"
@@ -93,8 +94,7 @@ void ClearRecord(FatFile* file) {
     file->directory[0] = '\0';
     file->name[0] = '\0';
     std::memset(file->short_name, 0, sizeof file->short_name);
-    file->cached_cluster_index = kNoIndex;
-    file->cached_cluster = kNoIndex;
+    file->clusters.clear();
     file->buffered_sector = kFatNoSector;
     file->buffer_dirty = 0;
     file->flags = 0;
@@ -150,32 +150,36 @@ bool StepMeetsLoop(FatFile* file, std::uint32_t next) {
 
 // Cluster number `index` of the file's chain. kShort when the chain ends
 // before it, with the last cluster and its index (kNoIndex: no chain).
+// Every cluster met is remembered, so the chain is walked once however the
+// file is read or written (a file in one-cluster fragments too).
 ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* cluster, std::uint32_t* last,
                         std::uint32_t* last_index) {
     FatVolume& volume = *file->volume;
     *last_index = kNoIndex;
-    if (file->first_cluster == 0) return ChainLookup::kShort;
+    std::vector<std::uint32_t>& clusters = file->clusters;
+    if (file->first_cluster == 0) {
+        clusters.clear();
+        return ChainLookup::kShort;
+    }
     if (!FatIsDataCluster(volume, file->first_cluster)) {
         FatReportDamage(volume, "file starts outside the volume", file->first_cluster);
         return ChainLookup::kFailed;
     }
     // No chain of this volume can be longer than its cluster count.
     if (index >= volume.cluster_count) return ChainLookup::kFailed;
-    std::uint32_t at = 0, current = file->first_cluster;
-    if (file->cached_cluster_index != kNoIndex && file->cached_cluster_index <= index) {
-        at = file->cached_cluster_index;
-        current = file->cached_cluster;
-    } else {
-        file->loop_mark = current;
+    if (clusters.empty() || clusters.front() != file->first_cluster) {
+        clusters.assign(1, file->first_cluster);
+        file->loop_mark = file->first_cluster;
         file->loop_power = 1;
         file->loop_length = 0;
     }
-    while (at < index) {
+    while (clusters.size() <= index) {
+        const std::uint32_t current = clusters.back();
         const std::uint32_t next = FatNextCluster(volume, current);
         if (next == kFatChainUnreadable) return ChainLookup::kFailed;
         if (next == kFatEndOfChain) {
             *last = current;
-            *last_index = at;
+            *last_index = static_cast<std::uint32_t>(clusters.size() - 1);
             return ChainLookup::kShort;
         }
         if (next == kFatFree) {
@@ -186,12 +190,9 @@ ChainLookup FindCluster(FatFile* file, std::uint32_t index, std::uint32_t* clust
             FatReportDamage(volume, "file chain loops", next);
             return ChainLookup::kFailed;
         }
-        current = next;
-        ++at;
+        clusters.push_back(next);
     }
-    file->cached_cluster_index = index;
-    file->cached_cluster = current;
-    *cluster = current;
+    *cluster = clusters[index];
     return ChainLookup::kFound;
 }
 
@@ -210,15 +211,11 @@ bool GrowChainThrough(FatFile* file, std::uint32_t through) {
         file->first_cluster = last;
         file->size_changed = 1;  // the entry needs its first cluster
         last_index = 0;
-        file->cached_cluster_index = 0;
-        file->cached_cluster = last;
         if (through == 0) return true;
     }
+    // The new clusters join the remembered chain on the next lookup.
     std::uint32_t first_new = last;
-    if (!FatExtendChain(volume, &first_new, through - last_index)) return false;
-    file->cached_cluster_index = last_index + 1;
-    file->cached_cluster = first_new;
-    return true;
+    return FatExtendChain(volume, &first_new, through - last_index) == 1;
 }
 
 // Moves up to `count` sectors from sector `within` of cluster `cluster`
@@ -230,15 +227,15 @@ std::uint32_t TransferRun(FatFile* file, std::uint32_t index, std::uint32_t clus
     std::uint64_t available = volume.sectors_per_cluster - within;
     std::uint32_t last = cluster, last_index = index;
     while (available < count) {
-        const std::uint32_t next = FatNextCluster(volume, last);
-        if (next != last + 1) break;
+        std::uint32_t next, chain_end, chain_end_index;
+        if (FindCluster(file, last_index + 1, &next, &chain_end, &chain_end_index) != ChainLookup::kFound ||
+            next != last + 1)
+            break;
         last = next;
         ++last_index;
         available += volume.sectors_per_cluster;
     }
     const auto sectors = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, available));
-    file->cached_cluster_index = last_index;
-    file->cached_cluster = last;
     const std::uint32_t first_sector = FatClusterToSector(volume, cluster) + within;
     if (write_from) {
         FatDropSectorBuffer(volume, first_sector, sectors);
@@ -294,8 +291,7 @@ bool TrimChain(FatFile* file) {
         if (next != kFatEndOfChain && next != kFatFree)
             freed = FatSetClusterEntry(volume, cluster, kFatEndOfChain) && FatFreeChain(volume, next);
     }
-    file->cached_cluster_index = kNoIndex;
-    file->cached_cluster = kNoIndex;
+    if (file->clusters.size() > needed) file->clusters.resize(needed);
     return freed;
 }
 

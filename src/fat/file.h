@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "fat/dir_entry.h"
 #include "fat/directory.h"
@@ -26,8 +27,8 @@ struct FatFile {
     char directory[kFatPathBufferSize];
     char name[kFatNameBufferSize];
     std::uint8_t short_name[kFatShortNameSize];
-    std::uint32_t cached_cluster_index;
-    std::uint32_t cached_cluster;
+    // The chain's clusters from the first on, as far as walked (or none).
+    std::vector<std::uint32_t> clusters;
     std::uint8_t sector_buffer[kSectorSize];
     std::uint32_t buffered_sector;  // file-relative sector index, kFatNoSector for none
     std::uint32_t buffer_dirty;

@@ -24,6 +24,7 @@ void ResetVolumeCaches(FatVolume& volume) {
     FatResetCache(volume);
     FatDirCacheReset(volume);
     FatDirIndexReset(volume);
+    FatDirMapsReset(volume);
     volume.fsinfo_state = 0;
     volume.damage_count = 0;
 }

@@ -16,6 +16,10 @@ constexpr std::uint32_t kFatNoSector = 0xFFFFFFFFu;
 // How many FAT sectors the cache holds. Sequential chain walks then cost one
 // media read per 128 (FAT32) or 256 (FAT16) clusters.
 constexpr int kFatCacheNodes = 64;
+// How many of the latest FAT entry changes the record remembers, so that
+// what was learnt about a chain (a folder's cluster list) can be checked
+// against the changes since instead of walking the chain again.
+constexpr std::uint32_t kFatChangeLogSize = 512;
 
 struct FatCacheNode {
     std::uint8_t data[kSectorSize];
@@ -59,6 +63,11 @@ struct FatVolume {
     // directory, and at every mount: what was learnt from a scan holds
     // while it stays the same.
     std::uint64_t change_count;
+    // The clusters whose FAT entries changed, the latest kFatChangeLogSize
+    // of them: change number n (counted from 0 since the record was made)
+    // changed fat_change_log[n % kFatChangeLogSize].
+    std::uint64_t fat_change_seq;
+    std::uint32_t fat_change_log[kFatChangeLogSize];
     // Locks, caches and pools of this volume (see volume_state.h); set by
     // whoever owns the record (fat::Volume), never by a mount.
     FatVolumeState* state;
