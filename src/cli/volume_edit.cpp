@@ -12,13 +12,6 @@ bool LookUp(fat::Volume& volume, const std::string& path, FatEntryInfo* info) {
     return path != "/" && volume.Lookup(path, info) == fat::Result::Ok;
 }
 
-// One entry of a tree to remove, in removal order: everything inside a
-// folder comes before the folder.
-struct DoomedEntry {
-    std::string path;
-    bool is_directory;
-};
-
 // The first cluster of every folder met so far, with the path it was met at.
 using FolderStarts = std::map<std::uint32_t, std::string>;
 
@@ -54,53 +47,45 @@ bool RecordAncestors(fat::Volume& volume, const std::string& path, FolderStarts*
     return true;
 }
 
-// Walks the whole tree before anything is deleted, so a loop found deep
-// inside leaves the volume untouched.
-bool PlanRemoval(fat::Volume& volume, const std::string& path, std::uint32_t cluster, FolderStarts* seen,
-                 std::vector<DoomedEntry>* plan, std::string* problem) {
+// Walks the folders of the tree before anything is deleted, so a loop
+// found deep inside leaves the volume untouched and is named by its path.
+bool CheckFolders(fat::Volume& volume, const std::string& path, std::uint32_t cluster, FolderStarts* seen,
+                  std::string* problem) {
     if (!RecordFolder(path, cluster, seen, problem)) return false;
-    FatEntryInfoList entries;
-    if (const fat::Result listed = volume.List(path, &entries); listed != fat::Result::Ok) {
+    std::vector<std::pair<std::string, std::uint32_t>> children;
+    const fat::Result listed = volume.ForEach(path, [&](const FatEntryInfo& entry) {
+        const std::string name = entry.name;
+        if (entry.is_directory && name != "." && name != "..")
+            children.emplace_back(JoinVolumePath(path, name), entry.first_cluster);
+        return true;
+    });
+    if (listed != fat::Result::Ok) {
         *problem = "cannot read folder " + path + " (" + fat::ResultText(listed) + "), so nothing was deleted";
         return false;
     }
-    for (const auto& entry : entries) {
-        const std::string name = entry.name;
-        if (name == "." || name == "..") continue;
-        const std::string child = JoinVolumePath(path, name);
-        if (!entry.is_directory) {
-            plan->push_back({child, false});
-        } else if (!PlanRemoval(volume, child, entry.first_cluster, seen, plan, problem)) {
-            return false;
-        }
-    }
-    plan->push_back({path, true});
+    for (const auto& [child, child_cluster] : children)
+        if (!CheckFolders(volume, child, child_cluster, seen, problem)) return false;
     return true;
 }
 
-bool RemoveEntry(fat::Volume& volume, const DoomedEntry& entry) {
-    const fat::Result removed = entry.is_directory ? volume.RemoveDirectory(entry.path) : volume.Delete(entry.path);
-    if (removed == fat::Result::Ok) return true;
-    CliFail((entry.is_directory ? "cannot remove folder " : "cannot delete ") + entry.path, removed);
-    return false;
-}
-
 bool RemoveTree(fat::Volume& volume, const std::string& path, const FatEntryInfo& info) {
-    std::vector<DoomedEntry> plan;
-    if (!info.is_directory) {
-        plan.push_back({path, false});
-    } else {
+    if (info.is_directory) {
         FolderStarts seen;
         std::string problem;
         if (!RecordAncestors(volume, path, &seen, &problem) ||
-            !PlanRemoval(volume, path, info.first_cluster, &seen, &plan, &problem)) {
+            !CheckFolders(volume, path, info.first_cluster, &seen, &problem)) {
             CliFail(problem);
             return false;
         }
     }
-    for (const DoomedEntry& entry : plan)
-        if (!RemoveEntry(volume, entry)) return false;
-    return true;
+    // One pass per folder in the engine, whatever the folder's size.
+    const fat::Result removed = info.is_directory ? volume.RemoveTree(path) : volume.Delete(path);
+    if (removed == fat::Result::Ok) return true;
+    if (info.is_directory && removed == fat::Result::NotEmpty)
+        CliFail("cannot remove folder " + path + ": it holds hidden or system entries; nothing was deleted");
+    else
+        CliFail((info.is_directory ? "cannot remove folder " : "cannot delete ") + path, removed);
+    return false;
 }
 
 }  // namespace

@@ -71,29 +71,10 @@ fs::path LocalTargetOf(const std::string& source, const fs::path& destination) {
     return fs::is_directory(destination, error) ? destination / VolumeBaseName(source) : destination;
 }
 
-// Copies one volume file to a local destination; on failure an existing
-// destination stays as it was.
-bool ExportFile(fat::Volume& volume, const std::string& source, const std::string& destination) {
-    FatFile* opened = nullptr;
-    const fat::Result result = volume.Open(source, "rb", &opened);
-    if (result == fat::Result::IsADirectory || (result == fat::Result::BadName && IsVolumeFolder(volume, source))) {
-        CliFail(source + " is a folder, not a file");
-        return false;
-    }
-    if (result == fat::Result::NotFound) {
-        CliFail("no such file on the volume: " + source);
-        return false;
-    }
-    if (result != fat::Result::Ok) {
-        CliFail("cannot open " + source, result);
-        return false;
-    }
+// Streams an open volume file to a local destination; on failure an
+// existing destination stays as it was.
+bool ExportOpened(fat::Volume& volume, FatFile* opened, const std::string& source, LocalDestination& out) {
     OpenVolumeFile file(opened, CloseFile{&volume});
-    LocalDestination out;
-    if (destination == kStandardOutputName)
-        out.OpenStandardOutput();
-    else if (!out.Open(LocalTargetOf(source, destination), InstalledImageFiles()))
-        return false;
     std::vector<std::uint8_t>& buffer = TransferBuffer();
     std::uint64_t remaining = file->size;
     while (remaining > 0) {
@@ -109,6 +90,91 @@ bool ExportFile(fat::Volume& volume, const std::string& source, const std::strin
         remaining -= want;
     }
     return out.Commit();
+}
+
+// Copies one volume file to a local destination.
+bool ExportFile(fat::Volume& volume, const std::string& source, const std::string& destination) {
+    FatFile* opened = nullptr;
+    const fat::Result result = volume.Open(source, "rb", &opened);
+    if (result == fat::Result::NotFound) {
+        CliFail("no such file on the volume: " + source);
+        return false;
+    }
+    if (result != fat::Result::Ok) {
+        CliFail("cannot open " + source, result);
+        return false;
+    }
+    LocalDestination out;
+    if (destination == kStandardOutputName) {
+        out.OpenStandardOutput();
+    } else if (!out.Open(LocalTargetOf(source, destination), InstalledImageFiles())) {
+        volume.Close(opened);
+        return false;
+    }
+    return ExportOpened(volume, opened, source, out);
+}
+
+// A name from the volume that would lead elsewhere on this computer (a
+// separator in a damaged long name, "." or ".."): refused, never followed.
+bool IsSafeLocalName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// Copies a volume folder with everything below it into local folder
+// `target` (made when missing), one listing pass per folder; each file is
+// opened straight from its slot, so a large folder costs no searches.
+bool ExportFolder(fat::Volume& volume, const std::string& source, const fs::path& target) {
+    std::error_code error;
+    if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) {
+        CliFail("cannot create folder " + target.string() + (error ? ": " + error.message() : ""));
+        return false;
+    }
+    // What each entry needs later, not the whole listing record: a folder
+    // of tens of thousands of files stays small.
+    struct Listed {
+        std::string name;
+        bool is_directory;
+        FatEntryLocation location;
+    };
+    std::vector<Listed> entries;
+    const fat::Result listed = volume.ForEach(source, [&entries](const FatEntryInfo& entry) {
+        const std::string name = entry.name;
+        if (name != "." && name != "..") entries.push_back({name, entry.is_directory != 0, entry.location});
+        return true;
+    });
+    if (listed != fat::Result::Ok) {
+        CliFail("cannot read folder " + source, listed);
+        return false;
+    }
+    bool all = true;
+    for (const Listed& entry : entries) {
+        const std::string& name = entry.name;
+        const std::string child = JoinVolumePath(source, name);
+        if (!IsSafeLocalName(name)) {
+            CliFail("skipped " + child + ": its name cannot be a local file name");
+            all = false;
+            continue;
+        }
+        if (entry.is_directory) {
+            all = ExportFolder(volume, child, target / name) && all;
+            continue;
+        }
+        FatFile* opened = nullptr;
+        const fat::Result result = volume.OpenListed(entry.location, &opened);
+        if (result != fat::Result::Ok) {
+            CliFail("cannot open " + child, result);
+            all = false;
+            continue;
+        }
+        LocalDestination out;
+        if (!out.Open(target / name, InstalledImageFiles())) {
+            volume.Close(opened);
+            all = false;
+            continue;
+        }
+        all = ExportOpened(volume, opened, child, out) && all;
+    }
+    return all;
 }
 
 std::string Mebibytes(std::uint64_t bytes) {
@@ -249,7 +315,15 @@ int RunGet(CliContext& context) {
     if (context.args.size() != 2) return CliUsage("get needs PATH and DEST");
     const std::string source = NormalVolumePath(context.args[0]);
     if (!CliMountVolume(context)) return kExitFailed;
-    return ExportFile(*context.volume, source, context.args[1]) ? kExitOk : kExitFailed;
+    fat::Volume& volume = *context.volume;
+    const std::string& destination = context.args[1];
+    if (source == "/" || IsVolumeFolder(volume, source)) {
+        // As cp -r: into DEST/NAME when DEST is a folder already, else as DEST.
+        if (destination == kStandardOutputName) return CliFail(source + " is a folder; it cannot go to standard output");
+        const fs::path target = LocalTargetOf(source == "/" ? "/volume" : source, destination);
+        return ExportFolder(volume, source, target) ? kExitOk : kExitFailed;
+    }
+    return ExportFile(volume, source, destination) ? kExitOk : kExitFailed;
 }
 
 int RunPut(CliContext& context) {

@@ -98,14 +98,15 @@ std::uint32_t FatNumericTailOf(const std::uint8_t* short_name);
 // The short name a new entry gets: the plain one when it is exact and no
 // entry carries it, else the lowest numeric tail no entry carries. `taken`
 // answers for a candidate 11-byte name. False when every tail is taken.
+// Tails below first_tail are known to be taken and are not tried.
 template <typename Taken>
 bool FatChooseShortName(const std::uint8_t* base, bool exact, std::uint32_t max_tail, Taken taken,
-                        std::uint8_t* out) {
+                        std::uint8_t* out, std::uint32_t first_tail = 1) {
     if (exact && !taken(base)) {
         for (std::size_t i = 0; i < kFatShortNameSize; ++i) out[i] = base[i];
         return true;
     }
-    for (std::uint32_t number = 1; number <= max_tail; ++number) {
+    for (std::uint32_t number = first_tail < 1 ? 1 : first_tail; number <= max_tail; ++number) {
         if (FatAddNumericTail(number, base, out) != 1) return false;
         if (!taken(out)) return true;
     }

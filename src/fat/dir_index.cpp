@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "fat/case_fold.h"
@@ -158,6 +160,10 @@ struct FatDirIndex {
     std::uint32_t generation = 0;
     SlotTable<KeySlot> keys;
     SlotTable<ShortNameSlot> short_names;
+    // For a short base, the lowest tail that may be free: every tail below
+    // it was taken when it was chosen, and nothing is removed from a folder
+    // without the index starting again.
+    std::unordered_map<std::string, std::uint32_t> tail_hints;
     FailedBuild failed_build;
 };
 
@@ -183,6 +189,7 @@ void StartTables(Index& index) {
     }
     index.keys.Restart();
     index.short_names.Restart();
+    index.tail_hints.clear();
 }
 
 std::uint64_t Mix(std::uint64_t hash, std::uint8_t byte) { return (hash ^ byte) * kFnvPrime; }
@@ -417,7 +424,7 @@ bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) {
 
 bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan) {
     if (!name || !FatDirIndexCovers(volume, start)) return false;
-    const Index& index = IndexOf(volume);
+    Index& index = IndexOf(volume);
     if (HasKey(index, NameKey(name))) return false;
     const std::uint32_t needed = plan->slots_needed;
     const TailRun& run = index.run;
@@ -428,7 +435,10 @@ bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, F
     plan->name_taken = false;
     // The same choice a pass makes, from the short names the index holds.
     const auto in_use = [&index](const std::uint8_t* short_name) { return ShortNameInUse(index, short_name); };
-    plan->short_name_found = FatChooseShortName(base, exact, kFatMaxTail, in_use, plan->short_name);
+    std::uint32_t& first_free_tail = index.tail_hints[std::string(base, base + kFatShortNameSize)];
+    plan->short_name_found =
+        FatChooseShortName(base, exact, kFatMaxTail, in_use, plan->short_name, first_free_tail);
+    if (plan->short_name_found) first_free_tail = std::max(first_free_tail, FatNumericTailOf(plan->short_name));
     plan->run_found = run.current_best >= needed;
     plan->run_start = run.start;
     plan->open_run_length = plan->run_found ? 0 : run.length;

@@ -411,29 +411,16 @@ FatDirStatus FatDirSectorNumber(FatVolume& volume, FatDirChain* chain, std::uint
         FatReportDamage(volume, "directory starts outside the volume", chain->start);
         return FatDirStatus::kFailed;
     }
+    // Every step goes through the folder's remembered cluster list: a scan
+    // starting part-way costs no walk, and a looping chain ends at the same
+    // place for every scan, wherever it started.
     const std::uint32_t wanted = index / volume.sectors_per_cluster;
-    // Far from where the walk stands (a scan starting part-way, or going
-    // back): the folder's remembered cluster list answers.
-    if (wanted < chain->cluster_index || wanted > chain->cluster_index + 1) {
+    if (wanted != chain->cluster_index) {
         std::uint32_t cluster;
         const FatDirStatus status = DirClusterAt(volume, chain->start, wanted, &cluster);
         if (status != FatDirStatus::kOk) return status;
-        *chain = FatDirChain{chain->start, wanted, cluster, cluster, 1, 0};
-    }
-    while (chain->cluster_index < wanted) {
-        const std::uint32_t next = FatNextCluster(volume, chain->cluster);
-        if (next == kFatEndOfChain) return FatDirStatus::kEnd;
-        if (next == kFatChainUnreadable) return FatDirStatus::kFailed;
-        if (next == kFatFree) {
-            FatReportDamage(volume, "directory chain runs into a free cluster", chain->cluster);
-            return FatDirStatus::kFailed;
-        }
-        if (StepMeetsLoop(chain, next)) {
-            FatReportDamage(volume, "directory chain loops", next);
-            return FatDirStatus::kFailed;
-        }
-        chain->cluster = next;
-        ++chain->cluster_index;
+        chain->cluster_index = wanted;
+        chain->cluster = cluster;
     }
     *sector = FatClusterToSector(volume, chain->cluster) + index % volume.sectors_per_cluster;
     return FatDirStatus::kOk;

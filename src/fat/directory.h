@@ -11,8 +11,9 @@
 // No directory may hold more entries than this; it also bounds every scan.
 constexpr std::uint32_t kFatMaxDirEntries = 65536;
 constexpr std::uint32_t kFatMaxDirSectors = kFatMaxDirEntries / kFatSlotsPerSector;
-// Numeric tails tried after the plain short name: 1 .. kFatMaxTail.
-constexpr std::uint32_t kFatMaxTail = 9998;
+// Numeric tails tried after the plain short name: 1 .. kFatMaxTail, more
+// than a folder can hold entries, so a free one is always found.
+constexpr std::uint32_t kFatMaxTail = 99999;
 
 struct FatSlotRef {
     std::uint32_t sector_index;

@@ -131,6 +131,11 @@ Result Volume::List(const std::string& path, FatEntryInfoList* entries) {
     return Outcome(FatListDirectory(*record_, *entries, path.c_str()));
 }
 
+Result Volume::ForEach(const std::string& path, const FatEntryVisitor& visit) {
+    std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    return Outcome(FatForEachEntry(*record_, path.c_str(), visit));
+}
+
 Result Volume::Lookup(const std::string& path, FatEntryInfo* info) {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
     return Outcome(FatLookupEntry(*record_, path.c_str(), info) == 1);
@@ -139,6 +144,12 @@ Result Volume::Lookup(const std::string& path, FatEntryInfo* info) {
 Result Volume::Open(const std::string& path, const char* mode, FatFile** file) {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
     *file = FatOpenFile(*record_, mode, path.c_str());
+    return Outcome(*file != nullptr);
+}
+
+Result Volume::OpenListed(const FatEntryLocation& entry, FatFile** file) {
+    std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    *file = FatOpenListed(*record_, entry);
     return Outcome(*file != nullptr);
 }
 
@@ -200,6 +211,11 @@ Result Volume::MakeDirectory(const std::string& path, const char* stamp) {
 Result Volume::RemoveDirectory(const std::string& path) {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
     return Outcome(FatRemoveDirectory(*record_, path.c_str()) == 1);
+}
+
+Result Volume::RemoveTree(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    return Outcome(FatRemoveTree(*record_, path.c_str()) == 1);
 }
 
 Result Volume::Rename(const std::string& path, const std::string& new_name) {

@@ -74,10 +74,15 @@ public:
     Result CountFreeClusters(std::uint32_t* free_clusters);
 
     Result List(const std::string& path, FatEntryInfoList* entries);
+    // Each entry as the pass reaches it; `visit` returns false to stop and
+    // must not change the volume (it runs under the volume's lock).
+    Result ForEach(const std::string& path, const FatEntryVisitor& visit);
     Result Lookup(const std::string& path, FatEntryInfo* info);
     // Modes as FatOpenFile's. A file made here gets `stamp` (null: now).
     Result Open(const std::string& path, const char* mode, FatFile** file);
     Result OpenForWriting(const std::string& path, const char* stamp, FatFile** file);
+    // For reading, the file a listing record of this volume names.
+    Result OpenListed(const FatEntryLocation& entry, FatFile** file);
     // *done bytes moved; reading at the end gives Ok and 0. A write that
     // stops short gives the reason (NoSpace: the volume is full).
     Result Read(FatFile* file, void* buffer, std::uint32_t length, std::uint32_t* done);
@@ -89,6 +94,8 @@ public:
     Result Delete(const std::string& path);
     Result MakeDirectory(const std::string& path, const char* stamp = nullptr);
     Result RemoveDirectory(const std::string& path);
+    // A folder with everything below it, or a file.
+    Result RemoveTree(const std::string& path);
     Result Rename(const std::string& path, const std::string& new_name);
 
     // The record, for the classic wrappers and the engine's own tests;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "fat/fat_table.h"
+#include "fat/listing.h"
 #include "fat/volume.h"
 #include "fat/volume_state.h"
 
@@ -527,7 +529,127 @@ bool DirectoryIsEmpty(FatVolume& volume, std::uint32_t start) {
     return scan.Status() == FatDirStatus::kEnd;
 }
 
+// --- removing a whole tree ------------------------------------------------
+
+// Every folder below `top` (not top itself) in the order found, each
+// parent before its children; false when a folder entry points outside the
+// volume or at a folder met before (a loop on a damaged volume: reported)
+// or when the tree holds hidden or system entries, and nothing may then be
+// deleted.
+bool CollectFolders(FatVolume& volume, std::uint32_t top, std::vector<std::uint32_t>* folders) {
+    std::unordered_set<std::uint32_t> seen{top, volume.root_cluster};
+    std::vector<std::uint32_t> pending{top};
+    while (!pending.empty()) {
+        const std::uint32_t folder = pending.back();
+        pending.pop_back();
+        FatDirScanner scan(volume, folder);
+        while (scan.Next()) {
+            const std::uint8_t* entry = scan.Entry();
+            // What a listing never shows is never removed behind the user's
+            // back, nor the folders holding it.
+            if (scan.Class() == FatSlotClass::kHidden && !FatIsDotEntry(entry)) {
+                FatNoteFailure(volume, fat::Result::NotEmpty);
+                return false;
+            }
+            if (!FatIsUsedShortEntry(entry) || FatIsDotEntry(entry) || !FatIsDirectoryEntry(entry)) continue;
+            const std::uint32_t child = FatEntryFirstCluster(entry);
+            if (!FatIsDataCluster(volume, child)) {
+                FatReportDamage(volume, "directory entry points outside the volume", child);
+                return false;
+            }
+            if (!seen.insert(child).second) {
+                FatReportDamage(volume, "directory tree loops", child);
+                return false;
+            }
+            folders->push_back(child);
+            pending.push_back(child);
+        }
+        if (scan.Status() != FatDirStatus::kEnd) return false;
+    }
+    return true;
+}
+
+// Whether a file of the pool is open in one of these folders.
+bool AnyOpenIn(FatVolume& volume, std::uint32_t top, const std::vector<std::uint32_t>& folders) {
+    for (const FatFile* record = PoolOf(volume).open_list; record; record = record->next) {
+        if (record->parent_cluster == top) return true;
+        if (std::find(folders.begin(), folders.end(), record->parent_cluster) != folders.end()) return true;
+    }
+    return false;
+}
+
+// Deletes every entry of a folder whose subfolders are empty already, in
+// one pass. Each sector is written once with all its entries deleted; the
+// clusters of those entries are freed only after that sector is on the
+// medium, so a power cut leaves lost clusters at worst. Long-name parts go
+// with the sector they are in, before their short entry: a cut between
+// leaves a short entry without its long name, which is no damage.
+bool EmptyFolder(FatVolume& volume, std::uint32_t folder) {
+    std::vector<std::uint32_t> written_chains, pending_chains;
+    std::uint32_t pending_sector = 0;
+    bool freed = true;
+    auto free_written = [&] {
+        for (std::uint32_t chain : written_chains)
+            if (FatIsDataCluster(volume, chain) && !FatFreeChain(volume, chain)) freed = false;
+        written_chains.clear();
+    };
+    FatDirScanner scan(volume, folder);
+    while (scan.Next()) {
+        if (scan.Where().sector_index != pending_sector) {
+            // The scan wrote the sector before it moved on.
+            pending_sector = scan.Where().sector_index;
+            written_chains.swap(pending_chains);
+            free_written();
+        }
+        std::uint8_t* entry = scan.Entry();
+        const bool part = scan.Class() == FatSlotClass::kLongNamePart;
+        if (!part && (!FatIsUsedShortEntry(entry) || FatIsDotEntry(entry))) continue;
+        if (!part) pending_chains.push_back(FatEntryFirstCluster(entry));
+        entry[fatentry::kName] = fatentry::kDeleted;
+        scan.MarkDirty();
+    }
+    if (!scan.Finish() || scan.Status() != FatDirStatus::kEnd) return false;
+    written_chains.swap(pending_chains);
+    free_written();
+    return freed;
+}
+
 }  // namespace
+
+int FatRemoveTree(FatVolume& volume, const char* path) {
+    FatOperationScope scope(volume);
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return 0;
+    if (FatPathIsRoot(path)) {
+        FatNoteFailure(volume, fat::Result::Invalid);
+        return 0;
+    }
+    FatFile& split = ScratchRecord(volume);
+    if (!FindParent(&split, path)) return 0;
+    FatFoundEntry found;
+    if (!LocateNamed(volume, split, &found)) return 0;
+    const std::uint32_t parent = split.parent_cluster;
+    if (!FatIsDirectoryEntry(found.entry)) return FatDeleteFile(volume, path) == 0 ? 1 : 0;
+    const std::uint32_t top = FatEntryFirstCluster(found.entry);
+    if (!FatIsDataCluster(volume, top)) {
+        FatReportDamage(volume, "directory entry points outside the volume", top);
+        return 0;
+    }
+    std::vector<std::uint32_t> folders;
+    if (!CollectFolders(volume, top, &folders)) return 0;
+    if (AnyOpenIn(volume, top, folders)) {
+        FatNoteFailure(volume, fat::Result::Busy);
+        return 0;
+    }
+    // Children before their parents: each folder is emptied after every
+    // folder below it, so its own subfolder entries name empty folders.
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        if (!EmptyFolder(volume, *folder)) return 0;
+    if (!EmptyFolder(volume, top)) return 0;
+    // The folder's own entry goes first, then its clusters, as for rmdir.
+    if (!FatDeleteFoundEntry(volume, parent, found)) return 0;
+    const bool freed = FatFreeChain(volume, top) == 1;
+    return FatFlushCache(volume) && freed ? 1 : 0;
+}
 
 void FatResetFiles(FatVolume& volume) {
     if (!volume.state->files) volume.state->files.reset(new FatFilePool());
@@ -565,6 +687,44 @@ FatFile* FatOpenFile(FatVolume& volume, const char* mode, const char* path) {
         return nullptr;
     }
     return OpenWithFlags(volume, ParseMode(mode), path, nullptr);
+}
+
+namespace {
+
+// The entry a listing record names, when it is still there and still the
+// same file: read from its slot, no search.
+bool LocateListed(FatVolume& volume, const FatEntryLocation& listed, FatFoundEntry* found) {
+    FatDirScanner scan(volume, listed.parent_cluster, FatSlotRef{listed.entry_sector, listed.entry_slot});
+    if (!scan.Next() || scan.Class() != FatSlotClass::kVisible ||
+        std::memcmp(scan.Entry(), listed.short_name, kFatShortNameSize) != 0 ||
+        FatEntryFirstCluster(scan.Entry()) != listed.first_cluster) {
+        FatNoteFailure(volume, fat::Result::NotFound);
+        return false;
+    }
+    std::memcpy(found->entry, scan.Entry(), kFatEntrySize);
+    found->where = scan.Where();
+    return true;
+}
+
+}  // namespace
+
+FatFile* FatOpenListed(FatVolume& volume, const FatEntryLocation& listed) {
+    FatOperationScope scope(volume);
+    if (!FatRequireMounted(volume)) return nullptr;
+    FatFile* file = TakeRecord(volume);
+    if (!file) {
+        FatNoteFailure(volume, fat::Result::Busy);
+        return nullptr;
+    }
+    ClearRecord(file);
+    file->parent_cluster = listed.parent_cluster;
+    FatFoundEntry found;
+    if (!LocateListed(volume, listed, &found) || !OpenExisting(file, found)) {
+        ReleaseRecord(volume, file);
+        return nullptr;
+    }
+    file->flags = FAT_OPEN_READ | FAT_OPEN_RAW;
+    return file;
 }
 
 FatFile* FatOpenWriteStamped(FatVolume& volume, const char* path, const char* stamp) {

@@ -121,3 +121,14 @@ void FatAbandonFile(FatVolume& volume, FatFile* file);
 int FatDeleteFile(FatVolume& volume, const char* path);
 int FatMakeDirectoryStamped(FatVolume& volume, const char* path, const char* stamp);
 int FatRemoveDirectory(FatVolume& volume, const char* path);
+// Removes a folder with everything below it (a file: deletes it): 1, or 0.
+// Each folder is read twice and written once whatever its size. A loop or
+// an entry pointing outside the volume, found before anything is deleted,
+// leaves the volume as it was; so does a file of the tree being open, or a
+// hidden or system entry in it (NotEmpty: listings never show those).
+int FatRemoveTree(FatVolume& volume, const char* path);
+// Opens for reading the file a listing record names (FatForEachEntry,
+// FatLookupEntry), straight from its slot: no search, whatever the size of
+// its folder. Null when the entry is no longer that file.
+struct FatEntryLocation;
+FatFile* FatOpenListed(FatVolume& volume, const FatEntryLocation& listed);

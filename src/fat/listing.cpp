@@ -14,6 +14,8 @@ namespace {
 
 void FillInfo(const std::uint8_t* entry, const char* name, FatEntryInfo* info) {
     std::memset(info, 0, sizeof *info);
+    std::memcpy(info->location.short_name, entry, kFatShortNameSize);
+    info->location.first_cluster = FatEntryFirstCluster(entry);
     std::strncpy(info->name, name, sizeof info->name - 1);
     FatTruncateUtf8(info->name, sizeof info->name - 1);
     info->is_directory = FatIsDirectoryEntry(entry) ? 1 : 0;
@@ -23,7 +25,8 @@ void FillInfo(const std::uint8_t* entry, const char* name, FatEntryInfo* info) {
     info->write_date = FatLoad16(entry + kWriteDate);
 }
 
-void FillInfoFromScan(const FatDirScanner& scan, const std::uint8_t* entry, FatEntryInfo* info) {
+void FillInfoFromScan(const FatDirScanner& scan, std::uint32_t start, const std::uint8_t* entry,
+                      FatEntryInfo* info) {
     char name[kFatNameBufferSize];
     if (scan.HasLongName()) {
         FatLongNameToUtf8(scan.LongName(), name, sizeof name);
@@ -31,6 +34,9 @@ void FillInfoFromScan(const FatDirScanner& scan, const std::uint8_t* entry, FatE
         FatShortNameListingForm(entry, name);
     }
     FillInfo(entry, name, info);
+    info->location.parent_cluster = start;
+    info->location.entry_sector = scan.Where().sector_index;
+    info->location.entry_slot = scan.Where().slot;
 }
 
 bool OpenDirectoryAt(FatVolume& volume, const char* path, std::uint32_t* start) {
@@ -137,7 +143,7 @@ int FatReadDirectory(FatVolume& volume, FatDirCursor* cursor, FatEntryInfo* info
     FatDirScanner scan(volume, cursor->start_cluster, FatSlotRef{cursor->sector_index, cursor->slot_index});
     while (scan.Next()) {
         if (scan.Class() != FatSlotClass::kVisible) continue;
-        FillInfoFromScan(scan, scan.Entry(), info);
+        FillInfoFromScan(scan, cursor->start_cluster, scan.Entry(), info);
         const FatSlotRef next = SlotAfter(scan.Where());
         cursor->sector_index = next.sector_index;
         cursor->slot_index = static_cast<std::uint8_t>(next.slot);
@@ -146,18 +152,25 @@ int FatReadDirectory(FatVolume& volume, FatDirCursor* cursor, FatEntryInfo* info
     return 0;
 }
 
-bool FatListDirectory(FatVolume& volume, FatEntryInfoList& list, const char* path) {
+bool FatForEachEntry(FatVolume& volume, const char* path, const FatEntryVisitor& visit) {
     FatOperationScope scope(volume);
     std::uint32_t start;
     if (!OpenDirectoryAt(volume, path, &start)) return false;
     FatDirScanner scan(volume, start);
+    FatEntryInfo info;
     while (scan.Next()) {
         if (scan.Class() != FatSlotClass::kVisible) continue;
-        FatEntryInfo info;
-        FillInfoFromScan(scan, scan.Entry(), &info);
-        list.push_back(info);
+        FillInfoFromScan(scan, start, scan.Entry(), &info);
+        if (!visit(info)) return true;
     }
     return scan.Status() == FatDirStatus::kEnd;
+}
+
+bool FatListDirectory(FatVolume& volume, FatEntryInfoList& list, const char* path) {
+    return FatForEachEntry(volume, path, [&list](const FatEntryInfo& info) {
+        list.push_back(info);
+        return true;
+    });
 }
 
 int FatRenameEntry(FatVolume& volume, FatDirCursor* cursor, const char* old_name, const char* new_name) {
@@ -237,6 +250,9 @@ int FatLookupEntry(FatVolume& volume, const char* path, FatEntryInfo* info) {
     FatFoundEntry found;
     if (!info || !LocatePath(volume, path, &parent, &found)) return 0;
     FillInfo(found.entry, found.name, info);
+    info->location.parent_cluster = parent;
+    info->location.entry_sector = found.where.sector_index;
+    info->location.entry_slot = found.where.slot;
     return 1;
 }
 

@@ -2,9 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "fat/long_name.h"
+
+// Where an entry was found, enough to open it again without a search.
+struct FatEntryLocation {
+    std::uint32_t parent_cluster;
+    std::uint32_t entry_sector;  // directory sector index
+    std::uint32_t entry_slot;
+    std::uint32_t first_cluster;
+    std::uint8_t short_name[11];
+};
 
 struct FatEntryInfo {
     char name[kFatNameBufferSize];  // UTF-8: the long name, or the listing form of the short name
@@ -13,6 +23,7 @@ struct FatEntryInfo {
     std::uint32_t size;
     std::uint16_t write_time;
     std::uint16_t write_date;
+    FatEntryLocation location;
 };
 using FatEntryInfoList = std::vector<FatEntryInfo>;
 
@@ -45,6 +56,12 @@ int FatReadDirectory(FatVolume& volume, FatDirCursor* cursor, FatEntryInfo* info
 // True when the whole directory was read (false: no such directory, or a
 // read failed or met damage part-way; what was read is still appended).
 bool FatListDirectory(FatVolume& volume, FatEntryInfoList& list, const char* path);
+// Hands each visible entry to `visit` as the pass reaches it (memory stays
+// flat whatever the folder's size); the visitor returns false to stop,
+// and must not change the volume. True when the pass ended cleanly or was
+// stopped, as for FatListDirectory.
+using FatEntryVisitor = std::function<bool(const FatEntryInfo& info)>;
+bool FatForEachEntry(FatVolume& volume, const char* path, const FatEntryVisitor& visit);
 int FatRenameEntry(FatVolume& volume, FatDirCursor* cursor, const char* old_name, const char* new_name);
 int FatRenamePath(FatVolume& volume, const char* path, const char* new_name);
 int FatLookupEntry(FatVolume& volume, const char* path, FatEntryInfo* info);
