@@ -144,9 +144,8 @@ struct FailedBuild {
     }
 };
 
-}  // namespace
-
-struct FatDirIndex {
+// What one pass learnt about one folder.
+struct Index {
     bool valid = false;
     std::uint32_t start = 0;
     bool fixed_root = false;
@@ -164,6 +163,19 @@ struct FatDirIndex {
     // it was taken when it was chosen, and nothing is removed from a folder
     // without the index starting again.
     std::unordered_map<std::string, std::uint32_t> tail_hints;
+    std::uint64_t last_use = 0;
+};
+
+// A few folders at once: a path is resolved through its parents' folders
+// between two creations in the same folder, and each would otherwise push
+// the others' index out.
+constexpr std::size_t kIndexCount = 4;
+
+}  // namespace
+
+struct FatDirIndex {
+    Index folders[kIndexCount];
+    std::uint64_t uses = 0;
     FailedBuild failed_build;
 };
 
@@ -171,11 +183,38 @@ void FatDestroyPart(FatDirIndex* part) { delete part; }
 
 namespace {
 
-using Index = FatDirIndex;
+bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
 
-Index& IndexOf(const FatVolume& volume) {
-    if (!volume.state->dir_index) volume.state->dir_index.reset(new Index());
+std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
+    return start == 0 && volume.is_fat32 ? volume.root_cluster : start;
+}
+
+FatDirIndex& IndexesOf(const FatVolume& volume) {
+    if (!volume.state->dir_index) volume.state->dir_index.reset(new FatDirIndex());
     return *volume.state->dir_index;
+}
+
+// The index of this folder, or null when none was built for it.
+Index* FindIndex(const FatVolume& volume, std::uint32_t start) {
+    FatDirIndex& indexes = IndexesOf(volume);
+    for (Index& index : indexes.folders) {
+        if (index.valid && index.start == ChainStart(volume, start) && index.fixed_root == IsFixedRoot(volume, start)) {
+            index.last_use = ++indexes.uses;
+            return &index;
+        }
+    }
+    return nullptr;
+}
+
+// Where a new index goes: an unused one, or the least recently used.
+Index& IndexToBuild(const FatVolume& volume) {
+    FatDirIndex& indexes = IndexesOf(volume);
+    Index* chosen = &indexes.folders[0];
+    for (Index& index : indexes.folders) {
+        if (!index.valid) return index;
+        if (index.last_use < chosen->last_use) chosen = &index;
+    }
+    return *chosen;
 }
 
 void Forget(Index& index) { index.valid = false; }
@@ -291,11 +330,6 @@ bool AddEntryKeys(Index& index, const FatLongName* long_name, const std::uint8_t
     return AddNameKey(index, text);
 }
 
-bool IsFixedRoot(const FatVolume& volume, std::uint32_t start) { return start == 0 && !volume.is_fat32; }
-
-std::uint32_t ChainStart(const FatVolume& volume, std::uint32_t start) {
-    return start == 0 && volume.is_fat32 ? volume.root_cluster : start;
-}
 
 // The clusters the pass walked, and that the chain really ends after them
 // (a pass stops at the largest directory size even when the chain goes on).
@@ -392,39 +426,51 @@ bool BuildIndex(Index& index, FatVolume& volume, std::uint32_t start) {
 
 void FatDirIndexReset(FatVolume& volume) {
     if (!volume.state->dir_index) return;
-    Index& index = *volume.state->dir_index;
-    Forget(index);
-    index.failed_build = FailedBuild{};
+    FatDirIndex& indexes = *volume.state->dir_index;
+    for (Index& index : indexes.folders) Forget(index);
+    indexes.failed_build = FailedBuild{};
 }
 
 bool FatDirIndexBuild(FatVolume& volume, std::uint32_t start) {
-    Index& index = IndexOf(volume);
-    if (index.failed_build.Matches(volume, start)) return false;
-    if (BuildIndex(index, volume, start)) return true;
+    FatDirIndex& indexes = IndexesOf(volume);
+    if (indexes.failed_build.Matches(volume, start)) return false;
+    Index* existing = FindIndex(volume, start);
+    Index& index = existing ? *existing : IndexToBuild(volume);
+    if (BuildIndex(index, volume, start)) {
+        index.last_use = ++indexes.uses;
+        return true;
+    }
     Forget(index);
-    index.failed_build = FailedBuild{true, start, volume.change_count};
+    indexes.failed_build = FailedBuild{true, start, volume.change_count};
     return false;
 }
 
-bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) {
-    Index& index = IndexOf(volume);
-    if (!index.valid || index.start != ChainStart(volume, start) || index.fixed_root != IsFixedRoot(volume, start))
-        return false;
+namespace {
+
+// The folder's index when it describes the folder as the medium holds it now.
+Index* CoveringIndex(FatVolume& volume, std::uint32_t start) {
+    Index* index = FindIndex(volume, start);
+    if (!index) return nullptr;
     // Every change to the FAT moves the change count; the chain is looked
     // at again only then.
-    if (index.verified_change_count == volume.change_count) return true;
+    if (index->verified_change_count == volume.change_count) return index;
     const std::uint32_t damage_before = volume.damage_count;
-    if (!ChainUnchanged(index, volume) || volume.damage_count != damage_before) {
-        Forget(index);
-        return false;
+    if (!ChainUnchanged(*index, volume) || volume.damage_count != damage_before) {
+        Forget(*index);
+        return nullptr;
     }
-    index.verified_change_count = volume.change_count;
-    return true;
+    index->verified_change_count = volume.change_count;
+    return index;
 }
 
+}  // namespace
+
+bool FatDirIndexCovers(FatVolume& volume, std::uint32_t start) { return CoveringIndex(volume, start) != nullptr; }
+
 bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, FatCreatePlan* plan) {
-    if (!name || !FatDirIndexCovers(volume, start)) return false;
-    Index& index = IndexOf(volume);
+    Index* covering = name ? CoveringIndex(volume, start) : nullptr;
+    if (!covering) return false;
+    Index& index = *covering;
     if (HasKey(index, NameKey(name))) return false;
     const std::uint32_t needed = plan->slots_needed;
     const TailRun& run = index.run;
@@ -450,27 +496,63 @@ bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, F
 }
 
 bool FatDirIndexFollows(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
-    if (!plan.run_found || !FatDirIndexCovers(volume, start)) return false;
-    const TailRun& run = IndexOf(volume).run;
-    return run.pure && run.closed_best < plan.slots_needed &&
-           run.current_best >= plan.slots_needed && SameSlot(plan.run_start, run.start);
+    const Index* index = CoveringIndex(volume, start);
+    if (!index) return false;
+    const TailRun& run = index->run;
+    if (!run.pure || run.closed_best >= plan.slots_needed) return false;
+    if (plan.run_found) return run.current_best >= plan.slots_needed && SameSlot(plan.run_start, run.start);
+    // A set that makes the folder grow: the free slots at its end are the
+    // index's last run, and the new clusters will extend it.
+    return plan.clean_end && !index->fixed_root && plan.last_cluster == index->last_cluster &&
+           plan.sector_count == index->sector_count && plan.open_run_length == run.length &&
+           (run.length == 0 || SameSlot(plan.open_run_start, run.start));
 }
 
-void FatDirIndexNoteCreate(FatVolume& volume, const FatLongName& long_name, const std::uint8_t* short_entry,
-                           const FatCreatePlan& plan) {
-    Index& index = IndexOf(volume);
-    if (!index.valid) return;
-    if (!AddShortName(index, short_entry) || !AddEntryKeys(index, &long_name, short_entry)) {
-        Forget(index);
+void FatDirIndexNoteGrowth(FatVolume& volume, std::uint32_t start) {
+    Index* index = FindIndex(volume, start);
+    if (!index) return;
+    const std::uint32_t old_sectors = index->sector_count;
+    std::uint32_t cluster = index->last_cluster;
+    for (;;) {
+        const std::uint32_t next = FatNextCluster(volume, cluster);
+        if (next == kFatEndOfChain) break;
+        if (!FatIsDataCluster(volume, next) || index->clusters.size() >= kFatMaxDirSectors) {
+            Forget(*index);
+            return;
+        }
+        index->clusters.push_back(next);
+        index->sorted_clusters.insert(
+            std::upper_bound(index->sorted_clusters.begin(), index->sorted_clusters.end(), next), next);
+        index->sector_count += volume.sectors_per_cluster;
+        cluster = next;
+    }
+    index->last_cluster = cluster;
+    index->verified_fat_change = volume.fat_change_seq;
+    index->verified_change_count = volume.change_count;
+    // The new sectors are free slots from end to end.
+    TailRun& run = index->run;
+    if (run.length == 0) run.start = FatSlotRef{old_sectors, 0};
+    run.length += (index->sector_count - old_sectors) * kFatSlotsPerSector;
+    run.current_best = run.length;
+}
+
+void FatDirIndexNoteCreate(FatVolume& volume, std::uint32_t start, const FatLongName& long_name,
+                           const std::uint8_t* short_entry, const FatCreatePlan& plan) {
+    Index* index = FindIndex(volume, start);
+    if (!index) return;
+    if (!AddShortName(*index, short_entry) || !AddEntryKeys(*index, &long_name, short_entry)) {
+        Forget(*index);
         return;
     }
-    index.run.Consume(plan.slots_needed);
+    index->run.Consume(plan.slots_needed);
 }
 
-void FatDirIndexForget(FatVolume& volume) { Forget(IndexOf(volume)); }
+void FatDirIndexForget(FatVolume& volume, std::uint32_t start) {
+    if (Index* index = FindIndex(volume, start)) Forget(*index);
+}
 
 void FatDirIndexNoteWrite(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {
     if (!volume.state->dir_index) return;
-    Index& index = *volume.state->dir_index;
-    if (index.valid && CoversSectors(index, volume, first_sector, count)) Forget(index);
+    for (Index& index : volume.state->dir_index->folders)
+        if (index.valid && CoversSectors(index, volume, first_sector, count)) Forget(index);
 }

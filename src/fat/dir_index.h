@@ -1,4 +1,4 @@
-// What the last full pass over one directory learnt about it, so that
+// What the last full passes over a few directories learnt about them, so that
 // creating many entries in that directory does not cost a pass per entry.
 //
 // The index holds a key for every name an entry of the directory answers
@@ -33,11 +33,14 @@ bool FatDirIndexPlan(FatVolume& volume, std::uint32_t start, const char* name, F
 // Whether an entry set written where the plan says can be recorded by
 // FatDirIndexNoteCreate instead of forgetting the index.
 bool FatDirIndexFollows(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan);
+// The folder grew as a followed plan said (its new clusters are linked and
+// zeroed): the index takes in the new clusters and their free slots.
+void FatDirIndexNoteGrowth(FatVolume& volume, std::uint32_t start);
 // Records an entry set written as the plan said (after FatDirIndexFollows):
 // its long name as the parts written carry it, and its short entry.
-void FatDirIndexNoteCreate(FatVolume& volume, const FatLongName& long_name, const std::uint8_t* short_entry,
-                           const FatCreatePlan& plan);
+void FatDirIndexNoteCreate(FatVolume& volume, std::uint32_t start, const FatLongName& long_name,
+                           const std::uint8_t* short_entry, const FatCreatePlan& plan);
 // Forgets the index (a write it was to follow failed part-way).
-void FatDirIndexForget(FatVolume& volume);
+void FatDirIndexForget(FatVolume& volume, std::uint32_t start);
 // A write over [first_sector, first_sector + count) is about to happen.
 void FatDirIndexNoteWrite(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);

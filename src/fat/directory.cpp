@@ -684,7 +684,11 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
     if (parts + 1 != plan.slots_needed) return 0;
     const bool index_follows = FatDirIndexFollows(volume, start, plan);
     FatSlotRef run_start;
-    if (!ClaimRun(volume, start, plan, &run_start)) return 0;
+    if (!ClaimRun(volume, start, plan, &run_start)) {
+        if (index_follows) FatDirIndexForget(volume, start);
+        return 0;
+    }
+    if (index_follows && !plan.run_found) FatDirIndexNoteGrowth(volume, start);
 
     const std::uint8_t checksum = FatShortNameChecksum(short_entry);
     const FatSlotRef short_at = SlotInRun(run_start, parts);
@@ -714,7 +718,7 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
     for (std::uint32_t sector = short_at.sector_index; written && sector-- > run_start.sector_index;)
         written = write_sector(sector);
     if (!written) {
-        if (index_follows) FatDirIndexForget(volume);
+        if (index_follows) FatDirIndexForget(volume, start);
         // A short entry already written without its long name is taken back.
         FatDeleteEntrySet(volume, start, short_at, false, short_at);
         return 0;
@@ -729,7 +733,7 @@ int FatWriteEntrySet(FatVolume& volume, std::uint32_t start, const FatCreatePlan
             FatWriteLongNamePart(part_slot, units, static_cast<std::uint32_t>(unit_count), part, checksum);
             FatCollectLongName(part_slot, &written_name);
         }
-        FatDirIndexNoteCreate(volume, written_name, short_entry, plan);
+        FatDirIndexNoteCreate(volume, start, written_name, short_entry, plan);
     }
     return 1;
 }
