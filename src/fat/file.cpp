@@ -616,18 +616,29 @@ bool EmptyFolder(FatVolume& volume, std::uint32_t folder) {
 
 }  // namespace
 
-int FatRemoveTree(FatVolume& volume, const char* path) {
-    FatOperationScope scope(volume);
-    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return 0;
+namespace {
+
+// The entry a removal names and the folder holding it; false with the
+// reason noted (the root is never removed).
+bool LocateToRemove(FatVolume& volume, const char* path, std::uint32_t* parent, FatFoundEntry* found) {
+    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return false;
     if (FatPathIsRoot(path)) {
         FatNoteFailure(volume, fat::Result::Invalid);
-        return 0;
+        return false;
     }
     FatFile& split = ScratchRecord(volume);
-    if (!FindParent(&split, path)) return 0;
+    if (!FindParent(&split, path) || !LocateNamed(volume, split, found)) return false;
+    *parent = split.parent_cluster;
+    return true;
+}
+
+}  // namespace
+
+int FatRemoveTree(FatVolume& volume, const char* path) {
+    FatOperationScope scope(volume);
     FatFoundEntry found;
-    if (!LocateNamed(volume, split, &found)) return 0;
-    const std::uint32_t parent = split.parent_cluster;
+    std::uint32_t parent;
+    if (!LocateToRemove(volume, path, &parent, &found)) return 0;
     if (!FatIsDirectoryEntry(found.entry)) return FatDeleteFile(volume, path) == 0 ? 1 : 0;
     const std::uint32_t top = FatEntryFirstCluster(found.entry);
     if (!FatIsDataCluster(volume, top)) {
@@ -880,15 +891,9 @@ int FatMakeDirectoryStamped(FatVolume& volume, const char* path, const char* sta
 
 int FatRemoveDirectory(FatVolume& volume, const char* path) {
     FatOperationScope scope(volume);
-    if (!FatRequireMounted(volume) || !FatRequirePath(volume, path) || !FatCanWrite(volume)) return 0;
-    if (FatPathIsRoot(path)) {
-        FatNoteFailure(volume, fat::Result::Invalid);
-        return 0;
-    }
-    FatFile& scratch = ScratchRecord(volume);
-    if (!FindParent(&scratch, path)) return 0;
     FatFoundEntry found;
-    if (!LocateNamed(volume, scratch, &found)) return 0;
+    std::uint32_t parent;
+    if (!LocateToRemove(volume, path, &parent, &found)) return 0;
     if (!FatIsDirectoryEntry(found.entry)) {
         FatNoteFailure(volume, fat::Result::NotADirectory);
         return 0;
@@ -902,8 +907,7 @@ int FatRemoveDirectory(FatVolume& volume, const char* path) {
         FatNoteFailure(volume, fat::Result::NotEmpty);
         return 0;
     }
-    if (!FatDeleteFoundEntry(volume, scratch.parent_cluster, found))
-        return 0;
+    if (!FatDeleteFoundEntry(volume, parent, found)) return 0;
     const bool freed = FatFreeChain(volume, first) == 1;
     return FatFlushCache(volume) && freed ? 1 : 0;
 }
