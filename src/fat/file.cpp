@@ -793,6 +793,7 @@ int FatReadFile(FatVolume& volume, FatFile* file, std::uint32_t length, std::uin
 
 int FatWriteFile(FatVolume& volume, FatFile* file, const std::uint8_t* buffer, std::uint32_t length) {
     FatOperationScope scope(volume);
+    if (volume.state->operation_depth == 1) volume.state->fat_flush_waits_for_file = true;
     if (!RequireOpen(volume, file) || !(file->flags & FAT_OPEN_WRITE) || (!buffer && length)) {
         FatNoteFailure(volume, fat::Result::Invalid);
         return -1;

@@ -187,11 +187,16 @@ void FatEnter(FatVolume& volume) {
 
 // No FAT change stays behind in the cache once a public operation returns:
 // a caller that stops there (or a power cut after it) loses nothing the
-// operation reported done.
+// operation reported done. A write of file data reports nothing done
+// until the file's flush or close, which write the FAT first: a file of
+// many small writes then costs one FAT write, not one per write.
 void FatLeave(FatVolume& volume) {
-    if (--volume.state->operation_depth == 0 && volume.state->mounted && volume.device &&
-        volume.device->Writable())
-        FatFlushCache(volume);
+    FatVolumeState& state = *volume.state;
+    if (--state.operation_depth == 0) {
+        const bool waits = state.fat_flush_waits_for_file;
+        state.fat_flush_waits_for_file = false;
+        if (!waits && state.mounted && volume.device && volume.device->Writable()) FatFlushCache(volume);
+    }
     if (volume.leave_hook) volume.leave_hook();
 }
 

@@ -54,6 +54,9 @@ struct FatVolumeState {
     std::recursive_mutex mutex;
     fat::Diagnostics* diagnostics = &fat::ConsoleDiagnostics();
     int operation_depth = 0;
+    // The running operation only wrote file data: its FAT changes may wait
+    // for the file's flush or close, which writes them before the entry.
+    bool fat_flush_waits_for_file = false;
     bool ever_mounted = false;  // a mount succeeded once (the classic flag)
     bool mounted = false;       // the last mount succeeded
     FatOutcome outcome;
