@@ -126,7 +126,8 @@ bool IsSoughtEntry(const FatDirScanner& scan, const std::uint8_t* entry) {
 }
 
 // Appends zeroed clusters after the directory's last one. Each cluster is
-// zeroed before it is linked, so a failure never leaves stale slots inside.
+// zeroed and ended before it is linked, so a failure never leaves stale
+// slots inside, nor a link to a free cluster.
 bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t clusters) {
     if (!FatCanWrite(volume) || !FatIsDataCluster(volume, last_cluster)) return false;
     for (std::uint32_t i = 0; i < clusters; ++i) {
@@ -134,6 +135,10 @@ bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t 
         if (!FatFindFreeCluster(volume, volume.root_cluster, &cluster)) return false;
         if (!FatZeroCluster(volume, cluster)) return false;
         if (!FatSetClusterEntry(volume, cluster, kFatEndOfChain)) return false;
+        // The new end reaches the medium before the link to it: FAT sectors
+        // written together may land one without the other, and a folder
+        // linked to a cluster still free on the medium is damage.
+        if (!FatFlushCache(volume)) return false;
         if (!FatSetClusterEntry(volume, last_cluster, cluster)) return false;
         last_cluster = cluster;
     }

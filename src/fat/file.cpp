@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fat/boot_sector.h"
 #include "fat/fat_table.h"
 #include "fat/listing.h"
 #include "fat/volume.h"
@@ -107,6 +108,8 @@ void ClearRecord(FatFile* file) {
     file->replaced_cluster = 0;
     file->replace_stamp = FatStamp{0, 0};
     file->created = 0;
+    file->entry_pending = 0;
+    file->create_stamp = FatStamp{0, 0};
     file->loop_mark = file->loop_power = file->loop_length = 0;
 }
 
@@ -307,6 +310,38 @@ bool FinishReplace(FatFile* file) {
     return FatFlushCache(volume) && freed;
 }
 
+// The entry of a new file, written whole once its data and FAT are on the
+// medium. When it cannot be written (the name was taken meanwhile, the
+// folder is full) the file's clusters are freed: no chain stays without an
+// entry.
+bool WritePendingEntry(FatFile* file) {
+    FatVolume& volume = *file->volume;
+    FatCreatePlan plan;
+    bool written = false;
+    if (!FatPlanNewEntry(volume, file->parent_cluster, file->name, &plan)) {
+        FatNoteFailure(volume, fat::Result::BadName);
+    } else if (plan.name_taken || plan.name_hidden || !plan.short_name_found) {
+        FatNoteFailure(volume, fat::Result::Exists);
+    } else {
+        std::uint8_t entry[kFatEntrySize];
+        FatFillShortEntry(entry, plan.short_name, kArchive, file->first_cluster, file->create_stamp);
+        FatStore32(entry + kSize, file->size);
+        written = FatWriteEntrySet(volume, file->parent_cluster, plan, file->name, entry, &file->entry_at, nullptr);
+    }
+    if (!written) {
+        if (FatIsDataCluster(volume, file->first_cluster)) FatFreeChain(volume, file->first_cluster);
+        file->first_cluster = 0;
+        file->size = 0;
+        file->clusters.clear();
+        FatFlushCache(volume);
+        return false;
+    }
+    std::memcpy(file->short_name, plan.short_name, kFatShortNameSize);
+    file->entry_pending = 0;
+    file->size_changed = 0;
+    return true;
+}
+
 // FAT first, then the entry: a failure in between leaves lost clusters at
 // worst, never an entry pointing at clusters the FAT does not hold. For a
 // replace the entry write is the moment the new content takes the old's
@@ -317,6 +352,7 @@ bool FlushRecord(FatFile* file) {
     if (file->chain_may_overhang && !TrimChain(file)) ok = false;
     if (!FatFlushCache(volume)) return false;
     if (!ok && file->replacing) return false;  // the old content stays whole
+    if (file->entry_pending) return WritePendingEntry(file) && ok;
     if (file->size_changed) {
         const FatStamp* stamp = file->replacing ? &file->replace_stamp : nullptr;
         if (FatStoreEntryFields(volume, file->parent_cluster, file->entry_at, file->short_name, file->size,
@@ -415,7 +451,24 @@ bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
     return true;
 }
 
-bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char* stamp) {
+// A new file whose entry waits for its first flush: the name is checked
+// now (so the open fails as it would have), the entry is written later.
+bool DeferCreate(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
+    FatVolume& volume = *file->volume;
+    if (plan.name_hidden || !plan.short_name_found) {
+        FatNoteFailure(volume, fat::Result::Exists);
+        return false;
+    }
+    if (!FatPlanHasRoom(volume, file->parent_cluster, plan)) {
+        FatNoteFailure(volume, fat::Result::NoSpace);
+        return false;
+    }
+    file->entry_pending = 1;
+    file->create_stamp = FatParseStamp(stamp);
+    return true;
+}
+
+bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char* stamp, bool defer_entry) {
     FatVolume& volume = *file->volume;
     if (!(flags & (FAT_OPEN_READ | FAT_OPEN_CREATE))) {
         FatNoteFailure(volume, fat::Result::Invalid);
@@ -442,7 +495,7 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     } else if (!(flags & FAT_OPEN_CREATE)) {
         FatNoteFailure(volume, fat::Result::NotFound);
         return false;
-    } else if (!CreateFile(file, plan, stamp)) {
+    } else if (!(defer_entry ? DeferCreate(file, plan, stamp) : CreateFile(file, plan, stamp))) {
         return false;
     } else {
         file->created = 1;
@@ -452,7 +505,8 @@ bool OpenRecord(FatFile* file, std::uint8_t flags, const char* path, const char*
     return true;
 }
 
-FatFile* OpenWithFlags(FatVolume& volume, std::uint8_t flags, const char* path, const char* stamp) {
+FatFile* OpenWithFlags(FatVolume& volume, std::uint8_t flags, const char* path, const char* stamp,
+                       bool defer_entry = false) {
     if (!FatRequireMounted(volume) || !FatRequirePath(volume, path)) return nullptr;
     if ((flags & kWriteFlags) && !FatCanWrite(volume)) flags &= static_cast<std::uint8_t>(~kWriteFlags);
     FatFile* file = TakeRecord(volume);
@@ -461,7 +515,7 @@ FatFile* OpenWithFlags(FatVolume& volume, std::uint8_t flags, const char* path, 
         return nullptr;
     }
     ClearRecord(file);
-    if (!OpenRecord(file, flags, path, stamp)) {
+    if (!OpenRecord(file, flags, path, stamp, defer_entry)) {
         ReleaseRecord(volume, file);
         return nullptr;
     }
@@ -740,7 +794,7 @@ FatFile* FatOpenListed(FatVolume& volume, const FatEntryLocation& listed) {
 
 FatFile* FatOpenWriteStamped(FatVolume& volume, const char* path, const char* stamp) {
     FatOperationScope scope(volume);
-    return OpenWithFlags(volume, FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp);
+    return OpenWithFlags(volume, FAT_OPEN_WRITE | FAT_OPEN_ERASE | FAT_OPEN_CREATE, path, stamp, true);
 }
 
 namespace {
@@ -852,9 +906,9 @@ void FatAbandonFile(FatVolume& volume, FatFile* file) {
     if (file->replacing || file->created) {
         file->buffer_dirty = 0;
         // No entry may name the chain once it is freed: a created file's
-        // entry goes first.
-        const bool entry_gone =
-            !file->created || FatMarkEntryDeleted(volume, file->parent_cluster, file->short_name) == 1;
+        // entry goes first (one still waiting for its flush has none).
+        const bool entry_gone = !file->created || file->entry_pending ||
+                                FatMarkEntryDeleted(volume, file->parent_cluster, file->short_name) == 1;
         if (entry_gone && FatIsDataCluster(volume, file->first_cluster))
             FatFreeChain(volume, file->first_cluster);
     } else {

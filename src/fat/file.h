@@ -50,6 +50,11 @@ struct FatFile {
     FatStamp replace_stamp;
     // The entry was made by this open (an abandoned file is taken away).
     std::uint32_t created;
+    // A new file whose entry is written at its first flush, complete, with
+    // its size, first cluster and the stamp it was opened with: one entry
+    // write instead of two, and never an entry before its data.
+    std::uint32_t entry_pending;
+    FatStamp create_stamp;
     // Loop detection along the walk that reached the cached cluster.
     std::uint32_t loop_mark;
     std::uint32_t loop_power;
@@ -68,7 +73,9 @@ void FatEnsureFilePool();
 // keeps the old content until the first flush or the close. Null when not mounted, the path is bad or missing (for
 // modes that do not create), the file is already open or no record is free.
 FatFile* FatOpenFile(const char* mode, const char* path);
-// Mode "w"; a file created here gets the stamp ("%y-%m-%d %H:%M", may be null).
+// Mode "w"; a file created here gets the stamp ("%y-%m-%d %H:%M", may be
+// null). A file created here has no entry until its first flush (or close):
+// it is listed from then on, and the name is checked again then.
 FatFile* FatOpenWriteStamped(const char* path, const char* stamp);
 // Bytes read; 0 for a length of 0; -1 for a bad call or at/after the end.
 int FatReadFile(FatFile* file, std::uint32_t length, std::uint8_t* buffer);

@@ -306,13 +306,17 @@ bool IsNewChild(const Prepared& p, const std::string& path, const std::string& f
 
 // A cut between the sector with the long-name parts and the one with the
 // short entry may leave the short entry alone, under the alias the engine
-// chose for the name: an empty file or folder is all it may be then.
+// chose for the name: an empty folder, or a file that is empty or (its
+// entry being written after its data) whole, is all it may be then.
 void JudgeAliasLeftovers(const Prepared& p, const Tree& after, const std::string& folder, const std::string& wanted,
-                         const std::regex& alias, bool directory, std::vector<std::string>& problems) {
+                         const std::regex& alias, bool directory, std::vector<std::string>& problems,
+                         const std::vector<std::uint8_t>* whole = nullptr) {
     for (const auto& [path, node] : after) {
         if (path == wanted || !IsNewChild(p, path, folder)) continue;
         const std::string name = path.substr(folder.size() + 1);
-        const bool empty = directory ? node.directory : (!node.directory && node.readable && node.data.empty());
+        const bool file_as_allowed =
+            !node.directory && node.readable && (node.data.empty() || (whole && node.data == *whole));
+        const bool empty = directory ? node.directory : file_as_allowed;
         bool holds_more = false;
         for (const auto& [inner, unused] : after) holds_more = holds_more || (inner != path && IsBelow(inner, path));
         if (!std::regex_match(name, alias) || !empty || holds_more)
@@ -362,7 +366,7 @@ const std::vector<Operation>& Operations() {
          [](const Prepared& p, const Tree& after, bool success, std::vector<std::string>& problems) {
              JudgeFile(after, kNewFile, {{}, p.new_content}, true, success ? &p.new_content : nullptr, problems);
              JudgeAliasLeftovers(p, after, "/docs", kNewFile, std::regex(R"([A-Z0-9_]{1,6}~\d+\.JPG)", std::regex::icase), false,
-                                 problems);
+                                 problems, &p.new_content);
          }},
         {"put_replace_file",
          [](CommandRun& c, const Prepared& p) { return c.Put("/", "old.bin", p.replace_content); },
