@@ -1,7 +1,6 @@
 // quillon-cli get and put: files between the volume and local folders,
 // streamed in chunks so memory stays bounded whatever the file size.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -39,19 +38,20 @@ struct CloseFile {
 };
 using OpenVolumeFile = std::unique_ptr<FatFile, CloseFile>;
 
-// The local file's modification time as the engine's stamp text.
-std::string StampOf(const fs::path& local) {
-    std::error_code error;
-    const auto written = fs::last_write_time(local, error);
-    if (error) return {};
-    const std::time_t seconds =
-        std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
+// A local modification time as the engine's stamp text.
+std::string StampFromSeconds(std::int64_t modified) {
+    const auto seconds = static_cast<std::time_t>(modified);
     const std::tm* parts = std::localtime(&seconds);
     if (!parts) return {};
     // Four-digit years and seconds: the engine keeps what FAT can hold of them.
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", parts);
     return stamp;
+}
+
+std::string StampOf(const fs::path& local) {
+    platform::LocalFileFacts facts{};
+    return platform::ReadLocalFileFacts(local.string(), &facts) ? StampFromSeconds(facts.modified) : std::string();
 }
 
 bool IsVolumeFolder(fat::Volume& volume, const std::string& path) {
@@ -210,17 +210,35 @@ bool RoomToReplace(fat::Volume& volume, const std::string& target, const FatEntr
 // Writes one local file into a volume folder, replacing a file of the same name.
 // The disk image the volume lives on changes while it is copied into
 // itself: no whole copy could come of it.
-bool IsVolumeImage(const fs::path& local) {
-    for (const std::string& image : InstalledImageFiles()) {
-        if (!platform::IsSameFile(local.string(), image)) continue;
+bool IsVolumeImage(const fs::path& local, const platform::LocalFileFacts& facts,
+                   const std::vector<platform::LocalFileFacts>& images) {
+    for (const platform::LocalFileFacts& image : images) {
+        if (!facts.SameFileAs(image)) continue;
         CliFail(local.string() + " is the disk image the volume lives on; it cannot be put into itself");
         return true;
     }
     return false;
 }
 
-bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& volume_dir) {
-    if (!CliNewNameAllowed(local.filename().string()) || IsVolumeImage(local)) return false;
+// The disk images the volume lives on, looked at once for a whole import.
+std::vector<platform::LocalFileFacts> ImageFacts() {
+    std::vector<platform::LocalFileFacts> images;
+    for (const std::string& image : InstalledImageFiles()) {
+        platform::LocalFileFacts facts{};
+        if (platform::ReadLocalFileFacts(image, &facts)) images.push_back(facts);
+    }
+    return images;
+}
+
+// One look at the local file gives its size, time and identity.
+bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& volume_dir,
+                const std::vector<platform::LocalFileFacts>& images) {
+    platform::LocalFileFacts facts{};
+    if (!platform::ReadLocalFileFacts(local.string(), &facts)) {
+        CliFail("cannot read " + local.string());
+        return false;
+    }
+    if (!CliNewNameAllowed(local.filename().string()) || IsVolumeImage(local, facts, images)) return false;
     const std::string target = JoinVolumePath(volume_dir, local.filename().string());
     if (IsVolumeFolder(volume, target)) {
         CliFail(target + " exists on the volume as a folder");
@@ -233,10 +251,8 @@ bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& v
     }
     FatEntryInfo old{};
     const bool replacing = volume.Lookup(target, &old) == fat::Result::Ok;
-    std::error_code error;
-    const std::uint64_t new_size = fs::file_size(local, error);
-    if (replacing && !error && !RoomToReplace(volume, target, old, new_size)) return false;
-    const std::string stamp = StampOf(local);
+    if (replacing && !RoomToReplace(volume, target, old, facts.size)) return false;
+    const std::string stamp = StampFromSeconds(facts.modified);
     FatFile* opened = nullptr;
     const fat::Result open_result = volume.OpenForWriting(target, stamp.empty() ? nullptr : stamp.c_str(), &opened);
     if (open_result != fat::Result::Ok) {
@@ -293,7 +309,8 @@ std::optional<std::string> PrepareFolder(fat::Volume& volume, const fs::path& lo
 // volume folder that what follows goes into.
 class VolumeImport : public LocalTreeVisitor {
 public:
-    VolumeImport(fat::Volume& volume, const std::string& volume_dir) : volume_(volume), folders_{volume_dir} {}
+    VolumeImport(fat::Volume& volume, const std::string& volume_dir)
+        : volume_(volume), folders_{volume_dir}, images_(ImageFacts()) {}
 
     bool EnterFolder(const fs::path& folder) override {
         std::optional<std::string> target = PrepareFolder(volume_, folder, folders_.back());
@@ -302,11 +319,12 @@ public:
         return true;
     }
     void LeaveFolder() override { folders_.pop_back(); }
-    bool File(const fs::path& file) override { return ImportFile(volume_, file, folders_.back()); }
+    bool File(const fs::path& file) override { return ImportFile(volume_, file, folders_.back(), images_); }
 
 private:
     fat::Volume& volume_;
     std::vector<std::string> folders_;
+    std::vector<platform::LocalFileFacts> images_;
 };
 
 }  // namespace

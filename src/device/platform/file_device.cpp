@@ -147,6 +147,14 @@ std::unique_ptr<Device> CreateFileDevice(const std::string& path) {
     return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC, Growth::Grows);
 }
 
+bool ReadLocalFileFacts(const std::string& path, LocalFileFacts* facts) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return false;
+    *facts = LocalFileFacts{static_cast<std::uint64_t>(status.st_size), static_cast<std::int64_t>(status.st_mtime),
+                            static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return true;
+}
+
 bool IsSameFile(const std::string& first, const std::string& second) {
     struct stat one {}, other {};
     if (::stat(first.c_str(), &one) != 0 || ::stat(second.c_str(), &other) != 0) return false;

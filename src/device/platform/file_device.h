@@ -3,6 +3,7 @@
 // interface rather than in one backend.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,5 +45,17 @@ std::unique_ptr<Device> CreateFileDevice(const std::string& path);
 // links are followed, so hard links and links to it count as the file
 // itself. False when either does not exist.
 bool IsSameFile(const std::string& first, const std::string& second);
+
+// What one look at a local file tells (links followed): enough to copy it
+// and to tell it apart from another, without asking the system again.
+struct LocalFileFacts {
+    std::uint64_t size;
+    std::int64_t modified;  // seconds since 1970, UTC
+    std::uint64_t device;
+    std::uint64_t inode;
+    bool SameFileAs(const LocalFileFacts& other) const { return device == other.device && inode == other.inode; }
+};
+// False when the path does not exist or cannot be looked at.
+bool ReadLocalFileFacts(const std::string& path, LocalFileFacts* facts);
 
 }  // namespace platform
