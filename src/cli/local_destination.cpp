@@ -87,6 +87,21 @@ bool LocalDestination::ResolveTarget(const fs::path& target, const std::vector<s
 }
 
 bool LocalDestination::CreateTemporary() {
+    // Nothing to replace: the copy is made in place, in a file created for
+    // it alone, which a failure removes again. One directory operation a
+    // file instead of two counts when a folder of thousands is copied.
+    if (!replaced_mode_) {
+        fd_ = ::open(final_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd_ >= 0) {
+            temporary_path_ = final_path_;
+            in_place_ = true;
+            return true;
+        }
+        if (errno != EEXIST) {
+            CliFail("cannot create " + final_path_.string() + ": " + SystemError());
+            return false;
+        }
+    }
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const fs::path candidate = TemporaryNameBeside(final_path_, attempt);
         fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
@@ -129,7 +144,7 @@ bool LocalDestination::Commit() {
     }
     const int fd = fd_;
     fd_ = -1;
-    if (::close(fd) != 0 || ::rename(temporary_path_.c_str(), final_path_.c_str()) != 0) {
+    if (::close(fd) != 0 || (!in_place_ && ::rename(temporary_path_.c_str(), final_path_.c_str()) != 0)) {
         CliFail("cannot write " + final_path_.string() + ": " + SystemError() + "; nothing was saved");
         Discard();
         return false;
@@ -138,7 +153,8 @@ bool LocalDestination::Commit() {
     return true;
 }
 
-// Only the temporary file this copy created is ever removed.
+// Only the file this copy created (a temporary one, or a new destination
+// made for it) is ever removed.
 void LocalDestination::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -13,7 +13,9 @@ constexpr char kStandardOutputName[] = "-";
 
 // The copy goes to a temporary file beside the destination and is renamed
 // into place by Commit, so a failed copy leaves an existing destination as it
-// was. Without Commit the temporary file, and nothing else, is removed. The
+// was. Without Commit the temporary file, and nothing else, is removed. A
+// destination that does not exist yet is created for the copy alone and
+// written in place; without Commit it is removed again. The
 // destination is never opened for writing, so it cannot be truncated even
 // when it is the very disk image being read; that and destinations that are
 // not regular files (devices, pipes, folders) are refused up front.
@@ -47,4 +49,5 @@ private:
     std::optional<unsigned> replaced_mode_;
     int fd_ = -1;
     bool to_standard_output_ = false;
+    bool in_place_ = false;  // a new destination, written where it ends up
 };
