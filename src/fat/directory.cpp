@@ -667,6 +667,18 @@ bool FatPlanHasRoom(const FatVolume& volume, std::uint32_t start, const FatCreat
     return plan.sector_count + ClustersToGrow(volume, plan) * volume.sectors_per_cluster <= kFatMaxDirSectors;
 }
 
+bool FatPlanAccepts(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan) {
+    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) {
+        FatNoteFailure(volume, fat::Result::Exists);
+        return false;
+    }
+    if (!FatPlanHasRoom(volume, start, plan)) {
+        FatNoteFailure(volume, fat::Result::NoSpace);
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 // Slot `offset` of a run that starts at `from`.

@@ -169,6 +169,10 @@ int FatPlanNewEntry(FatVolume& volume, std::uint32_t start, const char* name, Fa
 
 // Whether the plan's entry set fits: a free run, or room to grow into.
 bool FatPlanHasRoom(const FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan);
+// Whether a new entry may be written as planned: the name free (hidden and
+// system entries count), a short name found, and room for the set. False
+// with the reason noted (Exists or NoSpace).
+bool FatPlanAccepts(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan);
 
 // Writes long-name parts for `name` and the given short entry where the
 // plan says (growing the directory when needed): 1 with where the short

@@ -320,9 +320,7 @@ bool WritePendingEntry(FatFile* file) {
     bool written = false;
     if (!FatPlanNewEntry(volume, file->parent_cluster, file->name, &plan)) {
         FatNoteFailure(volume, fat::Result::BadName);
-    } else if (plan.name_taken || plan.name_hidden || !plan.short_name_found) {
-        FatNoteFailure(volume, fat::Result::Exists);
-    } else {
+    } else if (FatPlanAccepts(volume, file->parent_cluster, plan)) {
         std::uint8_t entry[kFatEntrySize];
         FatFillShortEntry(entry, plan.short_name, kArchive, file->first_cluster, file->create_stamp);
         FatStore32(entry + kSize, file->size);
@@ -439,10 +437,7 @@ void BeginReplace(FatFile* file, const char* stamp) {
 
 bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
     FatVolume& volume = *file->volume;
-    if (plan.name_hidden || !plan.short_name_found) {
-        FatNoteFailure(volume, fat::Result::Exists);
-        return false;
-    }
+    if (!FatPlanAccepts(volume, file->parent_cluster, plan)) return false;
     std::uint8_t entry[kFatEntrySize];
     FatFillShortEntry(entry, plan.short_name, kArchive, 0, FatParseStamp(stamp));
     if (!FatWriteEntrySet(volume, file->parent_cluster, plan, file->name, entry, &file->entry_at, nullptr))
@@ -454,15 +449,7 @@ bool CreateFile(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
 // A new file whose entry waits for its first flush: the name is checked
 // now (so the open fails as it would have), the entry is written later.
 bool DeferCreate(FatFile* file, const FatCreatePlan& plan, const char* stamp) {
-    FatVolume& volume = *file->volume;
-    if (plan.name_hidden || !plan.short_name_found) {
-        FatNoteFailure(volume, fat::Result::Exists);
-        return false;
-    }
-    if (!FatPlanHasRoom(volume, file->parent_cluster, plan)) {
-        FatNoteFailure(volume, fat::Result::NoSpace);
-        return false;
-    }
+    if (!FatPlanAccepts(*file->volume, file->parent_cluster, plan)) return false;
     file->entry_pending = 1;
     file->create_stamp = FatParseStamp(stamp);
     return true;
@@ -552,14 +539,7 @@ int MakeDirectory(FatVolume& volume, const char* path, const char* stamp) {
         FatNoteFailure(volume, fat::Result::BadName);
         return 0;
     }
-    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) {
-        FatNoteFailure(volume, fat::Result::Exists);
-        return 0;
-    }
-    if (!FatPlanHasRoom(volume, scratch.parent_cluster, plan)) {
-        FatNoteFailure(volume, fat::Result::NoSpace);
-        return 0;
-    }
+    if (!FatPlanAccepts(volume, scratch.parent_cluster, plan)) return 0;
     const FatStamp when = FatParseStamp(stamp);
     std::uint32_t cluster;
     if (!FatAllocateCluster(volume, &cluster)) return 0;

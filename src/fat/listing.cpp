@@ -194,17 +194,6 @@ int FatRenameEntry(FatVolume& volume, FatDirCursor* cursor, const char* old_name
     return 0;
 }
 
-namespace {
-
-// Why a planned new name cannot be taken, or Ok.
-fat::Result PlanRefusal(const FatVolume& volume, std::uint32_t parent, const FatCreatePlan& plan) {
-    if (plan.name_taken || plan.name_hidden || !plan.short_name_found) return fat::Result::Exists;
-    if (!FatPlanHasRoom(volume, parent, plan)) return fat::Result::NoSpace;
-    return fat::Result::Ok;
-}
-
-}  // namespace
-
 int FatRenamePath(FatVolume& volume, const char* path, const char* new_name) {
     FatOperationScope scope(volume);
     if (!FatCanWrite(volume)) return 0;
@@ -224,10 +213,7 @@ int FatRenamePath(FatVolume& volume, const char* path, const char* new_name) {
         FatNoteFailure(volume, fat::Result::BadName);
         return 0;
     }
-    if (const fat::Result refusal = PlanRefusal(volume, parent, plan); refusal != fat::Result::Ok) {
-        FatNoteFailure(volume, refusal);
-        return 0;
-    }
+    if (!FatPlanAccepts(volume, parent, plan)) return 0;
 
     std::uint8_t entry[kFatEntrySize];
     std::memcpy(entry, old_entry.entry, kFatEntrySize);
