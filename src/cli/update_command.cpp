@@ -4,6 +4,7 @@
 // message boxes go to standard error, and the state-word question is
 // answered by --answer or on the terminal.
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -18,6 +19,8 @@
 #include "device/platform/host_console.h"
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
+#include "fat/diagnostics.h"
+#include "fat/engine.h"
 #include "texts/text_table.h"
 #include "update/update_run.h"
 
@@ -49,10 +52,34 @@ std::string ScreenLine(int screen) {
 }
 
 std::string ProgressBar(int position) {
-    const int filled = position * kBarWidth / kFullBar;
+    const int filled = std::clamp(position, 0, kFullBar) * kBarWidth / kFullBar;
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", position);
     return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent;
+}
+
+std::string WithDetail(const WindowText& text) {
+    return text.detail.empty() ? text.text : text.text + " (" + text.detail + ")";
+}
+
+std::string WithoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+Json WithDetail(Json event, const WindowText& text) {
+    if (!text.detail.empty()) event["detail"] = text.detail;
+    return event;
+}
+
+Json ProgressEvent(const UpdateProgress& progress) {
+    Json event = {{"event", "progress"}, {"position", progress.position}, {"phase", ProgressPhaseName(progress.phase)}};
+    if (progress.total > 0) {
+        event["bytes"] = progress.bytes;
+        event["total"] = progress.total;
+    }
+    if (progress.seconds_left != kUnknownSecondsLeft) event["seconds_left"] = progress.seconds_left;
+    return event;
 }
 
 // Stands in for the dialog. The run calls it from its worker thread while
@@ -68,26 +95,41 @@ public:
         Out().flush();
     }
 
-    void SetProgress(int position) override {
-        if (json_) return Emit({{"event", "progress"}, {"position", position}});
+    void SetProgress(const UpdateProgress& progress) override {
+        if (json_) return Emit(ProgressEvent(progress));
+        const std::string detail = ProgressDetailText(progress);
         if (!bar_) {
-            Out() << "Progress: " << position << "%\n";
+            Out() << "Progress: " << progress.position << "%" << (detail.empty() ? "" : " (" + detail + ")") << "\n";
             Out().flush();
             return;
         }
         // The copy redraws one line; the steps after it (marker, eject) print
         // diagnostic lines of their own, so each of their positions gets a line.
-        past_copy_ = past_copy_ || position > kProgressCopyEnd;
-        Out() << "\r" << ProgressBar(position) << (past_copy_ ? "\n" : "");
+        past_copy_ = past_copy_ || progress.position > kProgressCopyEnd;
+        Out() << "\r" << ProgressBar(progress.position) << (detail.empty() ? "" : " " + detail) << "\x1b[K"
+              << (past_copy_ ? "\n" : "");
         bar_open_ = !past_copy_;
         Out().flush();
     }
 
     void ShowMessage(const WindowText& message) override {
-        if (json_) Emit({{"event", "message"}, {"key", KeyOrNull(message)}, {"text", message.text}});
+        if (json_) Emit(WithDetail({{"event", "message"}, {"key", KeyOrNull(message)}, {"text", message.text}}, message));
         EndBarLine();
-        CliFail(message.text);
+        CliFail(WithDetail(message));
         message_shown_ = true;
+    }
+
+    void ShowWarning(const WindowText& warning) override {
+        if (json_) Emit(WithDetail({{"event", "warning"}, {"text", warning.text}}, warning));
+        EndBarLine();
+        std::fflush(stdout);
+        std::cerr << "quillon-cli: warning: " << WithDetail(warning) << "\n";
+    }
+
+    void ShowDiagnostic(const std::string& line) override {
+        if (json_) return Emit({{"event", "diagnostic"}, {"text", WithoutLineEnd(line)}});
+        EndBarLine();
+        UpdateWindow::ShowDiagnostic(line);
     }
 
     bool AskYesNo(const WindowText& question) override {
@@ -142,6 +184,27 @@ private:
     bool message_shown_ = false;
 };
 
+// The engine's lines (a mount during discovery) take the window's way, so
+// that under --json they become diagnostic events instead of breaking the
+// JSON on standard output.
+class WindowDiagnostics : public fat::Diagnostics {
+public:
+    explicit WindowDiagnostics(UpdateWindow& window) : window_(window) {}
+    void Report(fat::DiagnosticKind, const std::string& text) override { window_.ShowDiagnostic(text); }
+
+private:
+    UpdateWindow& window_;
+};
+
+// Puts the default volume's lines through a sink for as long as it lives.
+class DiagnosticsRoute {
+public:
+    explicit DiagnosticsRoute(fat::Diagnostics& sink) { fat::DefaultVolume().SetDiagnostics(sink); }
+    ~DiagnosticsRoute() { fat::DefaultVolume().SetDiagnostics(fat::ConsoleDiagnostics()); }
+    DiagnosticsRoute(const DiagnosticsRoute&) = delete;
+    DiagnosticsRoute& operator=(const DiagnosticsRoute&) = delete;
+};
+
 struct UpdateArguments {
     std::string gfx_directory;
     Answer answer = Answer::AskTerminal;
@@ -183,7 +246,8 @@ std::vector<RunFile> FilesOfTheRun(const std::string& gfx_directory) {
     if (const platform::SimulatedPlatform* camera = InstalledSimulation())
         for (const auto& [letter, drive] : camera->Drives())
             if (!drive.root.empty())
-                files.push_back({(std::filesystem::path(drive.root) / kUpdateFileName).string(), "writes"});
+                for (const char* name : {kUpdateFileName, kUpdateTempFileName})
+                    files.push_back({(std::filesystem::path(drive.root) / name).string(), "writes"});
     return files;
 }
 
@@ -204,7 +268,7 @@ std::string ImageClash(const std::string& gfx_directory) {
 bool PrepareTexts(const std::string& gfx_directory, TextTable& texts, TerminalUpdateWindow& window) {
     const TextTableLoad load = LoadTextTable(TextTablePath(gfx_directory), texts);
     if (load.status == TextTableStatus::Missing) {
-        window.ShowMessage({"", kTextTableMissingText});
+        window.ShowMessage({"", kTextTableMissingText, TextTablePath(gfx_directory)});
         return false;
     }
     if (load.status == TextTableStatus::FormatError)
@@ -229,12 +293,16 @@ int RunUpdate(CliContext& context) {
     if (const std::string clash = ImageClash(arguments.gfx_directory); !clash.empty()) return CliFail(clash);
 
     TerminalUpdateWindow window(context.options.json, arguments.answer);
+    WindowDiagnostics diagnostics(window);
+    DiagnosticsRoute route(diagnostics);
     TextTable texts;
     bool ok = false;
+    std::string log_path;
     StartOutcome outcome = StartOutcome::CameraNotFound;
     if (PrepareTexts(arguments.gfx_directory, texts, window)) {
         DeviceRecord record;
         UpdateRun run(window, texts, record, arguments.gfx_directory);
+        log_path = run.LogPath();
         window.ShowScreen(run.ScreenNumber());
         outcome = run.OnStart();
         run.WaitForWorker();
@@ -242,6 +310,7 @@ int RunUpdate(CliContext& context) {
     }
     window.ShowResult(ok);
     if (ok) return kExitOk;
-    if (window.MessageShown()) return kExitFailed;
-    return CliFail(outcome == StartOutcome::Declined ? kDeclinedText : kNotCompletedText);
+    if (!window.MessageShown()) CliFail(outcome == StartOutcome::Declined ? kDeclinedText : kNotCompletedText);
+    if (!log_path.empty()) std::cerr << "quillon-cli: the log of this run is in " << log_path << "\n";
+    return kExitFailed;
 }

@@ -18,42 +18,50 @@ std::string EjectVolumeName(char drive_letter) {
     return name;
 }
 
-// failure_line: printed after each failed attempt; null prints nothing.
-bool RetryControl(const std::string& volume_name, VolumeControl control, const char* failure_line) {
+// failure_line: reported after each failed attempt; null reports nothing.
+bool RetryControl(const std::string& volume_name, VolumeControl control, const char* failure_line,
+                  const DiagnosticLineFn& line) {
     for (int attempt = 1; attempt <= kEjectAttempts; ++attempt) {
         if (CurrentPlatform().ControlVolume(volume_name, control)) return true;
-        if (failure_line) std::fputs(failure_line, stdout);
+        if (failure_line) line(failure_line);
         if (attempt < kEjectAttempts) CurrentPlatform().Pause(kEjectRetryPauseMs);
     }
     return false;
 }
 
 void ReportProgress(const std::function<void(int)>& progress, int position) {
-    std::fflush(stdout);
     if (progress) progress(position);
 }
 
 }  // namespace
 
-void EjectVolume(char drive_letter, const std::function<void(int)>& progress) {
-    const std::string volume_name = EjectVolumeName(drive_letter);
-    std::printf("eject[%s]\n", volume_name.c_str());
-    auto volume = CurrentPlatform().OpenDevice(volume_name, platform::DeviceAccess::Read);
-    if (!volume) {
-        std::fflush(stdout);
-        return;
-    }
+// Flushed at once, so the lines keep their place among what the caller
+// prints between them.
+void PrintDiagnosticLine(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
 
-    std::fputs("Try FSCTL_LOCK_VOLUME\n", stdout);
-    RetryControl(volume_name, VolumeControl::Lock, "FSCTL_LOCK_VOLUME failed\n");
+EjectOutcome EjectVolume(char drive_letter, const std::function<void(int)>& progress, const DiagnosticLineFn& line) {
+    EjectOutcome outcome;
+    const std::string volume_name = EjectVolumeName(drive_letter);
+    line("eject[" + volume_name + "]\n");
+    auto volume = CurrentPlatform().OpenDevice(volume_name, platform::DeviceAccess::Read);
+    if (!volume) return outcome;
+    outcome.opened = true;
+
+    line("Try FSCTL_LOCK_VOLUME\n");
+    outcome.locked = RetryControl(volume_name, VolumeControl::Lock, "FSCTL_LOCK_VOLUME failed\n", line);
     ReportProgress(progress, kProgressAfterLock);
 
-    std::fputs("Try FSCTL_DISMOUNT_VOLUME\n", stdout);
-    RetryControl(volume_name, VolumeControl::Dismount, "FSCTL_DISMOUNT_VOLUME failed\n");
+    line("Try FSCTL_DISMOUNT_VOLUME\n");
+    outcome.dismounted =
+        RetryControl(volume_name, VolumeControl::Dismount, "FSCTL_DISMOUNT_VOLUME failed\n", line);
     ReportProgress(progress, kProgressAfterDismount);
 
-    std::fputs("Try IOCTL_STORAGE_EJECT_MEDIA\n", stdout);
-    RetryControl(volume_name, VolumeControl::Eject, nullptr);
-    std::fputs("IOCTL_STORAGE_EJECT_MEDIA\n", stdout);
+    line("Try IOCTL_STORAGE_EJECT_MEDIA\n");
+    outcome.ejected = RetryControl(volume_name, VolumeControl::Eject, nullptr, line);
+    line("IOCTL_STORAGE_EJECT_MEDIA\n");
     ReportProgress(progress, kProgressAfterEject);
+    return outcome;
 }

@@ -1,5 +1,6 @@
 #include "texts/text_table.h"
 
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -85,8 +86,17 @@ char32_t DecodeUtf8(std::string_view text, std::size_t& pos) {
     return code_point;
 }
 
-std::u16string ReadUtf16LeUnits(std::ifstream& in) {
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// None when the file cannot be read to its end (a folder, a read error).
+std::optional<std::u16string> ReadUtf16LeUnits(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<char> bytes;
+    char block[4096];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        bytes.insert(bytes.end(), block, block + in.gcount());
+        if (!in) break;
+    }
+    if (in.bad() || !in.eof()) return std::nullopt;
     std::u16string units;
     units.reserve(bytes.size() / 2);
     // A last odd byte is no whole unit and is not read.
@@ -129,21 +139,10 @@ std::u16string KeyOfLine(const std::u16string& line) {
     return line.substr(marker + kKeyMarker.size());
 }
 
-}  // namespace
-
-void TextTable::Store(const std::u16string& key, const std::u16string& text) {
-    texts_[key] = Utf16ToUtf8(text);
-}
-
-std::string TextTable::Lookup(std::string_view key) const {
-    const auto found = texts_.find(Utf8ToUtf16(key));
-    return found == texts_.end() ? std::string{} : found->second;
-}
-
-TextTableLoad LoadTextTable(const std::string& path, TextTable& table) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {TextTableStatus::Missing, 0};
-    LineReader reader(ReadUtf16LeUnits(in));
+TextTableLoad LoadReadableTextTable(const std::string& path, TextTable& table) {
+    std::optional<std::u16string> units = ReadUtf16LeUnits(path);
+    if (!units) return {TextTableStatus::Missing, 0};
+    LineReader reader(std::move(*units));
     for (;;) {
         std::optional<std::u16string> key_line = reader.Next();
         if (!key_line) break;
@@ -155,6 +154,28 @@ TextTableLoad LoadTextTable(const std::string& path, TextTable& table) {
         table.Store(KeyOfLine(*key_line), *text_line);
     }
     return {TextTableStatus::Loaded, 0};
+}
+
+}  // namespace
+
+void TextTable::Store(const std::u16string& key, const std::u16string& text) {
+    texts_[key] = Utf16ToUtf8(text);
+}
+
+std::string TextTable::Lookup(std::string_view key) const {
+    const auto found = texts_.find(Utf8ToUtf16(key));
+    return found == texts_.end() ? std::string{} : found->second;
+}
+
+
+// A table that cannot be read counts as missing, whatever the reason; no
+// exception of the stream or of memory leaves here.
+TextTableLoad LoadTextTable(const std::string& path, TextTable& table) {
+    try {
+        return LoadReadableTextTable(path, table);
+    } catch (const std::exception&) {
+        return {TextTableStatus::Missing, 0};
+    }
 }
 
 std::string TextTablePath(const std::string& gfx_directory) {

@@ -38,7 +38,7 @@ private:
 
 enum class TextTableStatus {
     Loaded,
-    Missing,      // the file does not open; the table stays empty
+    Missing,      // the file does not open or read; the table stays empty
     FormatError,  // a blank line; the pairs before it were kept
 };
 

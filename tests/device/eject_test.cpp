@@ -62,10 +62,14 @@ TEST_P(EjectTest, PrintsTriesAndFailuresAndMovesTheProgress) {
 
     std::vector<int> positions;
     ::testing::internal::CaptureStdout();
-    EjectVolume('E', [&](int position) { positions.push_back(position); });
+    const EjectOutcome outcome = EjectVolume('E', [&](int position) { positions.push_back(position); });
     const std::string out = ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(out, ExpectedLines(c));
+    EXPECT_TRUE(outcome.opened);
+    EXPECT_EQ(outcome.locked, c.lock_failures < platform::kAlwaysFails);
+    EXPECT_EQ(outcome.dismounted, c.dismount_failures < platform::kAlwaysFails);
+    EXPECT_EQ(outcome.SafeToUnplug(), c.eject_failures < platform::kAlwaysFails);
     EXPECT_EQ(positions, (std::vector<int>{94, 100, 98}));
     const unsigned pauses = Pauses(c.lock_failures) + Pauses(c.dismount_failures) + Pauses(c.eject_failures);
     EXPECT_EQ(camera->Get().PauseCount(), pauses);
@@ -92,8 +96,10 @@ TEST_P(EjectUnopenedTest, StopsAfterTheFirstLine) {
     auto camera = testsupport::InstallCamera(testsupport::ScratchDir(), json::parse(GetParam().manifest));
     std::vector<int> positions;
     ::testing::internal::CaptureStdout();
-    EjectVolume('E', [&](int position) { positions.push_back(position); });
+    const EjectOutcome outcome = EjectVolume('E', [&](int position) { positions.push_back(position); });
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "eject[\\\\.\\E:]\n");
+    EXPECT_FALSE(outcome.opened);
+    EXPECT_FALSE(outcome.SafeToUnplug());
     EXPECT_TRUE(positions.empty());
     EXPECT_EQ(camera->Get().PauseCount(), 0u);
 }

@@ -25,7 +25,10 @@ nlohmann::json Manifest(const UpdateCameraOptions& options) {
         drive.erase("root");
         if (options.user_free_bytes) drive["free_bytes"] = *options.user_free_bytes;
         if (options.user_root) drive["root"] = "user";
+        if (options.eject_always_fails)
+            drive["eject"] = {{"lock_failures", 11}, {"dismount_failures", 11}, {"eject_failures", 11}};
     }
+    if (!options.system_disk.empty()) manifest["physical_drives"][0]["image"] = options.system_disk;
     if (!options.system_volume) {
         auto& drives = manifest["drives"];
         for (auto it = drives.begin(); it != drives.end();)
@@ -52,13 +55,15 @@ std::string ShippedTextTable() {
 
 UpdateCamera MakeUpdateCamera(const std::string& dir, const UpdateCameraOptions& options) {
     UpdateCamera camera{dir, dir + "/camera.json", dir + "/system.img", dir + "/user", dir + "/GFX_DATA",
-                        dir + "/GFX_DATA/APP_DATA.BIN"};
+                        dir + "/GFX_DATA/APP_DATA.BIN", 0};
     fs::create_directories(camera.gfx_dir);
     if (options.user_root) fs::create_directories(camera.user_dir);
     MakeSystemImage(camera.system_image, options.state_word, kHiddenVolumeBytes);
     fs::copy_file(ShippedTextTable(), camera.gfx_dir + "/OT.txt", fs::copy_options::overwrite_existing);
     if (options.update_file) WriteFileBytes(camera.update_file, PatternBytes(options.update_size));
-    camera.manifest = WriteManifest(dir, Manifest(options));
+    const nlohmann::json manifest = Manifest(options);
+    camera.drive_number = manifest["physical_drives"][0]["number"].get<int>();
+    camera.manifest = WriteManifest(dir, manifest);
     return camera;
 }
 

@@ -25,6 +25,11 @@ struct UpdateCameraOptions {
     bool system_volume = true;
     // Whether the user holds the rights raw disk access needs.
     bool admin = true;
+    // Every lock, dismount and eject attempt on the user volume fails.
+    bool eject_always_fails = false;
+    // The system disk is this file instead of a made image (a device that
+    // takes no writes, such as /dev/full); empty: the made image.
+    std::string system_disk;
 };
 
 struct UpdateCamera {
@@ -34,6 +39,7 @@ struct UpdateCamera {
     std::string user_dir;      // dir/user
     std::string gfx_dir;       // dir/GFX_DATA
     std::string update_file;   // dir/GFX_DATA/APP_DATA.BIN
+    int drive_number;          // the physical drive number of the system disk
 };
 
 // Builds the camera in dir (created when missing).

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -98,6 +100,18 @@ TEST(TextTable, BlankLineStopsTheLoadKeepingEarlierPairs) {
 TEST(TextTable, MissingFileLeavesTheTableEmpty) {
     TextTable table;
     EXPECT_EQ(LoadTextTable(ScratchDir() + "/OT.txt", table).status, TextTableStatus::Missing);
+    EXPECT_EQ(table.Size(), 0u);
+}
+
+// A table that is there but cannot be read (a folder of that name) is as
+// good as missing; nothing is thrown at the program.
+TEST(TextTable, UnreadableTableCountsAsMissing) {
+    const std::string folder = ScratchDir() + "/OT.txt";
+    std::filesystem::create_directories(folder);
+    TextTable table;
+    TextTableLoad load{TextTableStatus::Loaded, 0};
+    EXPECT_NO_THROW(load = LoadTextTable(folder, table));
+    EXPECT_EQ(load.status, TextTableStatus::Missing);
     EXPECT_EQ(table.Size(), 0u);
 }
 

@@ -4,6 +4,7 @@
 #include <QtCore/QDeadlineTimer>
 #include <QtCore/QDir>
 #include <QtCore/QThread>
+#include <QtWidgets/QMessageBox>
 #include <QtWidgets/QProgressBar>
 
 #include <filesystem>
@@ -106,6 +107,15 @@ void DesktopTest::SaveScreenshot(const std::string& name) {
     QDir().mkpath(QStringLiteral(QUILLON_SCREENSHOT_DIR));
     const QString path = QStringLiteral(QUILLON_SCREENSHOT_DIR "/%1.png").arg(QString::fromStdString(name));
     EXPECT_TRUE(dialog_->grab().save(path)) << path.toStdString();
+}
+
+void DesktopTest::SaveMessageScreenshot(const std::string& name, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Quillon"), text, QMessageBox::Ok, dialog_.get());
+    box.show();
+    QCoreApplication::processEvents();
+    QDir().mkpath(QStringLiteral(QUILLON_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(QUILLON_SCREENSHOT_DIR "/%1.png").arg(QString::fromStdString(name));
+    EXPECT_TRUE(box.grab().save(path)) << path.toStdString();
 }
 
 }  // namespace desktoptest

@@ -86,6 +86,9 @@ protected:
     static std::string BuiltGfxDirectory();
     // Saves a picture of the dialog under the build folder.
     void SaveScreenshot(const std::string& name);
+    // Saves a picture of the message box the dialog showed with this text
+    // (the test's boxes record the text; this draws it as the program does).
+    void SaveMessageScreenshot(const std::string& name, const QString& text);
 
     std::string scratch_;
     std::string app_dir_;

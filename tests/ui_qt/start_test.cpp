@@ -1,10 +1,13 @@
 // Start in the dialog: the whole update run through the window, its
 // progress, the refusals that keep the first screen and the ones that end
 // the program.
+#include <QtTest/QTest>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTreeWidget>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "desktop_fixture.h"
@@ -33,18 +36,20 @@ TEST_F(DesktopTest, StartRunsTheUpdateToTheFinalScreen) {
     };
     RunUpdate();
 
-    EXPECT_EQ(progress_, (std::vector<int>{0, 58, 90, 92, 94, 100, 98}));
+    EXPECT_EQ(progress_, (std::vector<int>{0, 49, 75, 84, 90, 92, 94, 100, 98}));
     EXPECT_TRUE(shot_while_copying);
     EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
     EXPECT_TRUE(Dialog().StartButton->isVisible());
     EXPECT_FALSE(Dialog().ProgressBar->isVisible());
     EXPECT_EQ(Dialog().StartButton->text(), Q(TextOf(text_key::kFinishCaption)));
+    EXPECT_TRUE(Dialog().StartButton->hasFocus());
     EXPECT_TRUE(boxes_.messages.empty());
     EXPECT_TRUE(boxes_.questions.empty());
     EXPECT_TRUE(Dialog().Run().MarkerReadBack());
     EXPECT_EQ(testsupport::ReadFileBytes(camera_dir_ + "/user/APP_DATA.BIN"),
               testsupport::ReadFileBytes(app_dir_ + "/GFX_DATA/APP_DATA.BIN"));
     SaveScreenshot("run3_finished");
+    EXPECT_FALSE(Dialog().findChild<QLabel*>(QStringLiteral("FinalWarning"))->isVisible());
 
     EXPECT_FALSE(Dialog().Ended());
     Dialog().StartButton->click();
@@ -68,6 +73,7 @@ struct RefusalCase {
     const char* message_key;   // the text table's text, or null
     const char* fixed_message; // a fixed text, or null
     bool ends;
+    const char* detail = nullptr;  // part of the box's second paragraph
 };
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
@@ -84,7 +90,16 @@ TEST_P(RefusalTest, StartRefuses) {
         expected.push_back(Q(TextOf(c.message_key)));
     if (c.fixed_message)
         expected.push_back(QString::fromLatin1(c.fixed_message));
-    EXPECT_EQ(boxes_.messages, expected);
+    ASSERT_EQ(boxes_.messages.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        // The text as it stands, then what this run found out, if anything.
+        const QStringList paragraphs = boxes_.messages[i].split(QStringLiteral("\n\n"));
+        EXPECT_EQ(paragraphs.front(), expected[i]);
+        if (c.detail) {
+            ASSERT_EQ(paragraphs.size(), 2);
+            EXPECT_TRUE(paragraphs.back().contains(QString::fromLatin1(c.detail))) << paragraphs.back().toStdString();
+        }
+    }
     EXPECT_EQ(Dialog().Ended(), c.ends);
     EXPECT_EQ(Dialog().ScreenNumber, kScreenStart);
     EXPECT_TRUE(progress_.empty()) << "no worker may start";
@@ -98,11 +113,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RefusalTest,
     ::testing::Values(
         RefusalCase{"camera_not_found", ProgramSetup().NoCamera(), true, text_key::kCameraNotFound, nullptr, false},
-        RefusalCase{"update_file_missing", ProgramSetup().UpdateSize(std::nullopt), true, nullptr, kFilesMissingText, false},
+        RefusalCase{"update_file_missing", ProgramSetup().UpdateSize(std::nullopt), true, nullptr, kFilesMissingText, false,
+                    "GFX_DATA/APP_DATA.BIN"},
         RefusalCase{"update_file_empty", ProgramSetup().UpdateSize(0), true, nullptr, kFilesMissingText, false},
         RefusalCase{"free_space_equals_size", ProgramSetup().UserFree(100000), true, text_key::kNotEnoughSpace, nullptr,
-                    false},
-        RefusalCase{"state_word_3", ProgramSetup().StateWord(3), true, text_key::kCameraRefused, nullptr, true},
+                    false, "free: 100000 bytes, needed: more than 100000 bytes"},
+        RefusalCase{"state_word_3", ProgramSetup().StateWord(3), true, text_key::kCameraRefused, nullptr, true,
+                    "state word 3"},
         RefusalCase{"state_read_failed", ProgramSetup().StateWord(0xAA), true, text_key::kCameraRefused, nullptr, true},
         RefusalCase{"question_answered_no", ProgramSetup().StateWord(2), false, nullptr, nullptr, true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -125,7 +142,10 @@ TEST_F(DesktopTest, RefusedStartCanBePressedAgain) {
 TEST_F(DesktopTest, FailedCopyReturnsToTheFirstScreen) {
     ASSERT_TRUE(Start(ProgramSetup().NoUserFolder()));
     RunUpdate();
-    EXPECT_EQ(boxes_.messages, std::vector<QString>{QString::fromLatin1(kCopyFailedText)});
+    ASSERT_EQ(boxes_.messages.size(), 1u);
+    EXPECT_TRUE(boxes_.messages[0].startsWith(QString::fromLatin1(kCopyFailedText)));
+    SaveScreenshot("ending_copy_failed");
+    SaveMessageScreenshot("ending_copy_failed_message", boxes_.messages[0]);
     EXPECT_EQ(Dialog().ScreenNumber, kScreenStart);
     EXPECT_TRUE(Dialog().StartButton->isVisible());
     EXPECT_FALSE(Dialog().ProgressBar->isVisible());
@@ -135,6 +155,71 @@ TEST_F(DesktopTest, FailedCopyReturnsToTheFirstScreen) {
     std::filesystem::create_directories(camera_dir_ + "/user");
     RunUpdate();
     EXPECT_EQ(Dialog().ScreenNumber, kScreenFinished);
+}
+
+// A marker that does not read back: the run says the update was not
+// completed, does not eject, and the first screen comes back with Start.
+TEST_F(DesktopTest, MarkerNotKeptEndsOnTheFirstScreen) {
+    ASSERT_TRUE(Start());
+    // The example camera's system disk is physical drive 3.
+    platform_->Get().MapPhysicalDrive(3, "/dev/full");
+    RunUpdate();
+    ASSERT_EQ(boxes_.messages.size(), 1u);
+    EXPECT_TRUE(boxes_.messages[0].startsWith(QString::fromLatin1(kMarkerFailedText)));
+    EXPECT_EQ(Dialog().ScreenNumber, kScreenStart);
+    EXPECT_TRUE(Dialog().StartButton->isVisible());
+    EXPECT_TRUE(Dialog().StartButton->hasFocus());
+    EXPECT_FALSE(Dialog().Run().Succeeded());
+    EXPECT_EQ(std::count_if(progress_.begin(), progress_.end(), [](int p) { return p > kProgressCopyEnd; }), 0)
+        << "no eject";
+    SaveScreenshot("ending_marker_failed");
+    SaveMessageScreenshot("ending_marker_failed_message", boxes_.messages[0]);
+}
+
+// The update is on the camera but the camera was not ejected: the final
+// screen says so under its picture, beside where the log is.
+TEST_F(DesktopTest, EjectThatFailsWarnsOnTheFinalScreen) {
+    ASSERT_TRUE(Start());
+    platform::SimulatedDrive user = platform_->Get().Drives().at('E');
+    user.eject = {false, platform::kAlwaysFails, platform::kAlwaysFails, platform::kAlwaysFails};
+    platform_->Get().AddDrive(user);
+    RunUpdate();
+    ASSERT_EQ(Dialog().ScreenNumber, kScreenFinished);
+    EXPECT_TRUE(Dialog().Run().Succeeded());
+    ASSERT_EQ(boxes_.messages.size(), 1u);
+    EXPECT_TRUE(boxes_.messages[0].startsWith(QString::fromLatin1(kEjectFailedText)));
+    auto* warning = Dialog().findChild<QLabel*>(QStringLiteral("FinalWarning"));
+    auto* log = Dialog().findChild<QLabel*>(QStringLiteral("LogNotice"));
+    ASSERT_NE(warning, nullptr);
+    ASSERT_NE(log, nullptr);
+    EXPECT_TRUE(warning->isVisible());
+    EXPECT_TRUE(warning->text().startsWith(QString::fromLatin1(kEjectFailedText)));
+    EXPECT_TRUE(log->isVisible());
+    EXPECT_FALSE(Dialog().Run().LogPath().empty());
+    EXPECT_TRUE(log->text().contains(QString::fromStdString(Dialog().Run().LogPath())));
+    SaveScreenshot("ending_eject_failed");
+    SaveMessageScreenshot("ending_eject_failed_message", boxes_.messages[0]);
+
+    // The next run starts without the old warning.
+    Dialog().StartButton->click();
+    EXPECT_TRUE(Dialog().Ended());
+}
+
+// Enter and Space press the focused button; Esc and Enter never end the
+// dialog by themselves.
+TEST_F(DesktopTest, KeyboardPressesTheFocusedButton) {
+    ASSERT_TRUE(Start(ProgramSetup().UserFree(100000)));
+    Dialog().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Dialog()));
+    ASSERT_TRUE(Dialog().StartButton->hasFocus());
+    QTest::keyClick(&Dialog(), Qt::Key_Escape);
+    EXPECT_FALSE(Dialog().Ended());
+    QTest::keyClick(Dialog().StartButton, Qt::Key_Return);
+    ASSERT_TRUE(WaitUntil([this] { return boxes_.messages.size() == 1; })) << "Enter pressed Start";
+    QTest::keyClick(Dialog().StartButton, Qt::Key_Space);
+    ASSERT_TRUE(WaitUntil([this] { return boxes_.messages.size() == 2; })) << "Space pressed Start";
+    EXPECT_FALSE(Dialog().Ended());
+    EXPECT_TRUE(Dialog().StartButton->toolTip().contains(QStringLiteral("F1")));
 }
 
 // Discovery mounts the hidden volume; the developer tools show its top level.

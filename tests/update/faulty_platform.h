@@ -18,6 +18,10 @@ struct Faults {
     std::atomic<bool> device_writes_fail{false};  // physical drives and volumes
     std::atomic<bool> file_writes_fail{false};
     std::atomic<bool> file_flush_fails{false};
+    // Files take their writes but keep another last byte: only a check of
+    // what reached the medium finds that.
+    std::atomic<bool> file_corrupts{false};
+    std::atomic<bool> replace_fails{false};
     // Bytes a written file takes before its writes come up short.
     std::atomic<std::uint64_t> file_write_limit{std::numeric_limits<std::uint64_t>::max()};
 };
@@ -35,6 +39,7 @@ public:
             const std::uint64_t room = faults_.file_write_limit - std::min<std::uint64_t>(written_, faults_.file_write_limit);
             length = static_cast<std::size_t>(std::min<std::uint64_t>(length, room));
         }
+        if (is_file_ && faults_.file_corrupts && length > 0) return WriteCorrupted(buffer, length);
         const std::size_t moved = inner_->Write(buffer, length);
         written_ += moved;
         return moved;
@@ -43,6 +48,15 @@ public:
     std::int64_t Size() override { return inner_->Size(); }
 
 private:
+    std::size_t WriteCorrupted(const void* buffer, std::size_t length) {
+        std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(buffer),
+                                        static_cast<const std::uint8_t*>(buffer) + length);
+        bytes.back() ^= 0x5A;
+        const std::size_t moved = inner_->Write(bytes.data(), length);
+        written_ += moved;
+        return moved;
+    }
+
     std::unique_ptr<platform::Device> inner_;
     const Faults& faults_;
     bool is_file_;
@@ -61,6 +75,11 @@ public:
     std::unique_ptr<platform::Device> OpenFile(const std::string& path, platform::FileMode mode) override {
         return Wrap(inner_->OpenFile(path, mode), true);
     }
+    bool RemoveFile(const std::string& path) override { return inner_->RemoveFile(path); }
+    bool ReplaceFile(const std::string& from, const std::string& to) override {
+        return !faults.replace_fails && inner_->ReplaceFile(from, to);
+    }
+    platform::DeviceHoldResult HoldDevice(const std::string& name) override { return inner_->HoldDevice(name); }
     bool DeviceNumber(const std::string& name, std::uint32_t* number) override {
         return inner_->DeviceNumber(name, number);
     }

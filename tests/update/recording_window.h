@@ -1,6 +1,7 @@
 // An update window that records every call the run makes, as text lines
 // ("screen 2", "progress 58", "message OT2.1", "message: <fixed text>",
-// "question OT2.2", "end"), and can hold the worker on the copying screen.
+// "warning: <fixed text>", "question OT2.2", "end"), and can hold the worker
+// on the copying screen. Progress is kept whole too.
 #pragma once
 
 #include <condition_variable>
@@ -22,11 +23,23 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         released_.wait(lock, [this] { return !holding_; });
     }
-    void SetProgress(int position) override { Record("progress " + std::to_string(position)); }
+    void SetProgress(const UpdateProgress& progress) override {
+        Record("progress " + std::to_string(progress.position));
+        std::lock_guard<std::mutex> lock(mutex_);
+        progress_.push_back(progress);
+    }
     void ShowMessage(const WindowText& message) override {
         Record(message.FromTextTable() ? "message " + message.key : "message: " + message.text);
         std::lock_guard<std::mutex> lock(mutex_);
         texts_.push_back(message.text);
+        details_.push_back(message.detail);
+    }
+    void ShowWarning(const WindowText& warning) override {
+        Record("warning: " + warning.text);
+    }
+    void ShowDiagnostic(const std::string& line) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        diagnostics_.push_back(line);
     }
     bool AskYesNo(const WindowText& question) override {
         Record("question " + question.key);
@@ -55,6 +68,18 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return texts_;
     }
+    std::vector<std::string> MessageDetails() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return details_;
+    }
+    std::vector<UpdateProgress> Progress() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return progress_;
+    }
+    std::vector<std::string> Diagnostics() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return diagnostics_;
+    }
     // The events of one kind ("progress", "message"...), in order.
     std::vector<std::string> EventsOf(const std::string& kind) const {
         std::vector<std::string> found;
@@ -79,6 +104,9 @@ private:
     bool holding_ = false;
     std::vector<std::string> events_;
     std::vector<std::string> texts_;
+    std::vector<std::string> details_;
+    std::vector<UpdateProgress> progress_;
+    std::vector<std::string> diagnostics_;
 };
 
 }  // namespace testsupport

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/camera_layout.h"
+#include "device/physical_drive_name.h"
 #include "device/platform/sim/sim_platform.h"
 #include "faulty_platform.h"
 #include "recording_window.h"
@@ -42,7 +43,11 @@ protected:
         platform::InstallPlatform(std::move(faulty));
         ASSERT_EQ(LoadTextTable(TextTablePath(camera_.gfx_dir), texts_).status, TextTableStatus::Loaded);
         run_ = std::make_unique<UpdateRun>(window_, texts_, record_, camera_.gfx_dir);
+        run_->SetLogPath(LogPath());
     }
+
+    std::string LogPath() const { return camera_.user_dir + "/../run.log"; }
+    std::string UserTempFile() const { return camera_.user_dir + "/" + kUpdateTempFileName; }
 
     StartOutcome StartAndWait() {
         const StartOutcome outcome = run_->OnStart();
@@ -86,6 +91,7 @@ struct StartCase {
     StartOutcome outcome;
     std::vector<std::string> messages;  // "message" events in order
     bool ends_dialog;
+    std::string detail = {};            // part of the message's detail
 };
 
 UpdateCameraOptions WithState(std::uint32_t state) {
@@ -122,15 +128,17 @@ std::vector<StartCase> StartCases() {
         {"state_1", WithState(1), true, StartOutcome::WorkerStarted, {}, false},
         {"state_2_yes", WithState(2), true, StartOutcome::WorkerStarted, {}, false},
         {"state_2_no", WithState(2), false, StartOutcome::Declined, {}, true},
-        {"state_3", WithState(3), true, StartOutcome::Refused, {"message OT2.3"}, true},
+        {"state_3", WithState(3), true, StartOutcome::Refused, {"message OT2.3"}, true, "state word 3"},
         {"state_failed_read", WithState(camera::kStateWordFailedRead), true, StartOutcome::Refused,
          {"message OT2.3"}, true},
-        {"free_space_equals_size", WithFreeSpace(100000), true, StartOutcome::NotEnoughSpace, {"message OT3.1"}, false},
+        {"free_space_equals_size", WithFreeSpace(100000), true, StartOutcome::NotEnoughSpace, {"message OT3.1"}, false,
+         "free: 100000 bytes, needed: more than 100000 bytes"},
         {"free_space_one_byte_more", WithFreeSpace(100001), true, StartOutcome::WorkerStarted, {}, false},
         {"free_space_query_fails", WithFreeSpace(std::nullopt, false), true, StartOutcome::NotEnoughSpace,
          {"message OT3.1"}, false},
         {"empty_update_file", WithUpdateFile(true, 0), true, StartOutcome::FilesMissing, {kFilesMissing}, false},
-        {"missing_update_file", WithUpdateFile(false, 0), true, StartOutcome::FilesMissing, {kFilesMissing}, false},
+        {"missing_update_file", WithUpdateFile(false, 0), true, StartOutcome::FilesMissing, {kFilesMissing}, false,
+         "GFX_DATA/APP_DATA.BIN"},
         {"camera_not_found", WithoutSystemVolume(), true, StartOutcome::CameraNotFound, {"message OT2.1"}, false},
     };
 }
@@ -149,6 +157,10 @@ TEST_P(UpdateRunStartTest, DecidesAndShowsItsText) {
     const bool asked = c.options.state_word == 2 && c.options.system_volume;
     EXPECT_EQ(window_.EventsOf("question"), asked ? std::vector<std::string>{"question OT2.2"} : std::vector<std::string>{});
     for (const auto& text : window_.MessageTexts()) EXPECT_FALSE(text.empty());
+    if (!c.detail.empty()) {
+        ASSERT_EQ(window_.MessageDetails().size(), 1u);
+        EXPECT_NE(window_.MessageDetails()[0].find(c.detail), std::string::npos) << window_.MessageDetails()[0];
+    }
     if (c.outcome == StartOutcome::WorkerStarted) {
         ExpectUpdated();
     } else {
@@ -164,11 +176,47 @@ INSTANTIATE_TEST_SUITE_P(Cases, UpdateRunStartTest, ::testing::ValuesIn(StartCas
 TEST_F(UpdateRunTest, FullRunShowsEveryProgressPositionInOrder) {
     MakeRun(WithUpdateFile(true, 100000));
     ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
-    const std::vector<std::string> expected = {"screen 2",     "progress 0",   "progress 58",  "progress 90",
-                                               "progress 92",  "progress 94",  "progress 100", "progress 98",
-                                               "screen 3"};
+    const std::vector<std::string> expected = {"screen 2",    "progress 0",  "progress 49",  "progress 75",
+                                               "progress 84", "progress 90", "progress 92",  "progress 94",
+                                               "progress 100", "progress 98", "screen 3"};
     EXPECT_EQ(window_.Events(), expected);
     ExpectUpdated();
+    EXPECT_TRUE(run_->Ejected());
+}
+
+// The copy, then its check, each as a phase of its own that counts the
+// file's bytes; the bar never moves back and repeats no position.
+TEST_F(UpdateRunTest, ProgressNamesItsPhaseAndCountsBytes) {
+    const std::uint64_t size = 3 * 1024 * 1024 + 7;
+    MakeRun(WithUpdateFile(true, size));
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<UpdateProgress> progress = window_.Progress();
+    ASSERT_FALSE(progress.empty());
+    std::vector<ProgressPhase> phases;
+    for (std::size_t i = 0; i < progress.size(); ++i) {
+        const UpdateProgress& p = progress[i];
+        if (phases.empty() || phases.back() != p.phase) phases.push_back(p.phase);
+        if (i > 0 && p.phase != ProgressPhase::Eject) {
+            EXPECT_GT(p.position, progress[i - 1].position);
+        }
+        if (p.phase == ProgressPhase::Copy && p.total > 0) {
+            EXPECT_LE(p.position, kProgressVerifyStart);
+        }
+        if (p.phase == ProgressPhase::Verify) {
+            EXPECT_GE(p.position, kProgressVerifyStart);
+            EXPECT_LE(p.position, kProgressCopyEnd);
+        }
+        if (p.total > 0) {
+            EXPECT_EQ(p.total, size);
+            EXPECT_LE(p.bytes, size);
+        }
+    }
+    EXPECT_EQ(phases, (std::vector<ProgressPhase>{ProgressPhase::Copy, ProgressPhase::Verify, ProgressPhase::Marker,
+                                                   ProgressPhase::Eject}));
+    const auto last_verify = std::find_if(progress.rbegin(), progress.rend(),
+                                          [](const UpdateProgress& p) { return p.phase == ProgressPhase::Verify; });
+    EXPECT_EQ(last_verify->bytes, size);
+    EXPECT_EQ(last_verify->position, kProgressCopyEnd);
 }
 
 TEST_F(UpdateRunTest, ManyChunksKeepProgressRisingUpTo90) {
@@ -208,18 +256,63 @@ TEST_F(UpdateRunTest, SecondStartWhileTheWorkerRunsStartsNothing) {
     ExpectUpdated();
 }
 
-TEST_F(UpdateRunTest, MarkerThatDoesNotReadBackIsShownAndTheRunGoesOn) {
+// A marker that does not read back is no update: the run says so, does not
+// eject and returns to the first screen, where Start may be pressed again.
+TEST_F(UpdateRunTest, MarkerThatDoesNotReadBackEndsTheRunOnTheFirstScreen) {
     MakeRun({});
     faults_->device_writes_fail = true;
     ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
-    const std::vector<std::string> expected = {"screen 2",     "progress 0",   "progress 58",  "progress 90",
-                                               "message OT2.1", "progress 92", "progress 94",  "progress 100",
-                                               "progress 98",  "screen 3"};
+    const std::vector<std::string> expected = {"screen 2",    "progress 0",  "progress 49",
+                                               "progress 75", "progress 84", "progress 90",
+                                               std::string("message: ") + kMarkerFailedText, "screen 1"};
     EXPECT_EQ(window_.Events(), expected);
-    EXPECT_EQ(run_->ScreenNumber(), kScreenFinished);
     EXPECT_FALSE(run_->MarkerReadBack());
     EXPECT_FALSE(run_->Succeeded());
-    EXPECT_EQ(ReadFileBytes(UserUpdateFile()), ReadFileBytes(camera_.update_file));
+    EXPECT_TRUE(window_.Diagnostics().empty()) << "no eject";
+
+    faults_->device_writes_fail = false;
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    ExpectUpdated();
+}
+
+// The update is on the camera, but the camera was not let go of: the final
+// screen comes with a warning instead of a plain "you can unplug".
+TEST_F(UpdateRunTest, EjectThatFailsEndsWithAWarning) {
+    UpdateCameraOptions options;
+    options.eject_always_fails = true;
+    MakeRun(options);
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<std::string> events = window_.Events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2], std::string("warning: ") + kEjectFailedText);
+    EXPECT_EQ(events.back(), "screen 3");
+    ExpectUpdated();
+    EXPECT_FALSE(run_->Ejected());
+}
+
+TEST_F(UpdateRunTest, SecondRunOnTheSameCameraIsRefusedWhileOneRuns) {
+    MakeRun({});
+    platform::DeviceHoldResult other = platform::CurrentPlatform().HoldDevice(PhysicalDriveName(camera_.drive_number));
+    ASSERT_TRUE(other.hold);
+    EXPECT_EQ(StartAndWait(), StartOutcome::CameraBusy);
+    EXPECT_EQ(window_.EventsOf("message"), std::vector<std::string>{std::string("message: ") + kCameraBusyText});
+    ExpectNotUpdated();
+
+    other.hold.reset();
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    ExpectUpdated();
+    // The run lets go of the camera when it ends.
+    EXPECT_TRUE(platform::CurrentPlatform().HoldDevice(PhysicalDriveName(camera_.drive_number)).hold);
+}
+
+TEST_F(UpdateRunTest, LogTellsWhatTheRunFoundAndDid) {
+    MakeRun({});
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(LogPath());
+    const std::string log(bytes.begin(), bytes.end());
+    for (const char* part : {"camera found", "state word 1", "update file", "100000 bytes", "copy: written and checked",
+                             "marker: written and read back", "| eject[", "ejected", "the update is on the camera"})
+        EXPECT_NE(log.find(part), std::string::npos) << part << " in:\n" << log;
 }
 
 TEST_F(UpdateRunTest, CopyToAVolumeWithoutFilesSetsNoMarkerAndReturnsToStart) {
@@ -230,13 +323,15 @@ TEST_F(UpdateRunTest, CopyToAVolumeWithoutFilesSetsNoMarkerAndReturnsToStart) {
     ExpectNotUpdated();
 }
 
-enum class CopyFault { WriteFails, ShortWrite, FlushFails };
+enum class CopyFault { WriteFails, ShortWrite, FlushFails, Corrupts, RenameFails };
 
 const char* CopyFaultName(CopyFault fault) {
     switch (fault) {
         case CopyFault::WriteFails: return "write_fails";
         case CopyFault::ShortWrite: return "short_write";
         case CopyFault::FlushFails: return "flush_fails";
+        case CopyFault::Corrupts: return "corrupts";
+        case CopyFault::RenameFails: return "rename_fails";
     }
     return "";
 }
@@ -250,12 +345,23 @@ protected:
             case CopyFault::WriteFails: faults_->file_writes_fail = true; break;
             case CopyFault::ShortWrite: faults_->file_write_limit = kCopyChunkBytes + 100; break;
             case CopyFault::FlushFails: faults_->file_flush_fails = true; break;
+            case CopyFault::Corrupts: faults_->file_corrupts = true; break;
+            case CopyFault::RenameFails: faults_->replace_fails = true; break;
         }
     }
     void Clear() {
         faults_->file_writes_fail = false;
         faults_->file_write_limit = std::numeric_limits<std::uint64_t>::max();
         faults_->file_flush_fails = false;
+        faults_->file_corrupts = false;
+        faults_->replace_fails = false;
+    }
+    // An update file of an earlier run, which a failed copy must leave as
+    // it was, or remove when it had to make room.
+    std::vector<std::uint8_t> PutEarlierUpdateFile() {
+        const std::vector<std::uint8_t> earlier(150000, 0xE1);
+        WriteFileBytes(UserUpdateFile(), earlier);
+        return earlier;
     }
 };
 
@@ -264,16 +370,38 @@ TEST_P(UpdateRunCopyFaultTest, FailedCopyIsNoUpdateAndStartMayBePressedAgain) {
     Inject(GetParam());
     ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
     EXPECT_EQ(window_.EventsOf("message"), std::vector<std::string>{kCopyFailedMessage});
+    EXPECT_FALSE(window_.MessageDetails().at(0).empty());
     EXPECT_EQ(window_.Events().back(), "screen 1");
     ExpectNotUpdated();
+    EXPECT_FALSE(fs::exists(UserUpdateFile()));
+    EXPECT_FALSE(fs::exists(UserTempFile()));
+}
 
-    Clear();
+TEST_P(UpdateRunCopyFaultTest, FailedCopyLeavesTheEarlierUpdateFileAsItWas) {
+    MakeRun(WithUpdateFile(true, 200000));
+    const std::vector<std::uint8_t> earlier = PutEarlierUpdateFile();
+    Inject(GetParam());
     ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
-    ExpectUpdated();
+    EXPECT_EQ(window_.EventsOf("message"), std::vector<std::string>{kCopyFailedMessage});
+    EXPECT_EQ(ReadFileBytes(UserUpdateFile()), earlier);
+    EXPECT_FALSE(fs::exists(UserTempFile()));
+}
+
+// Room for the new file only without the earlier one: the earlier file goes
+// first, so a failure leaves no update file rather than half of one.
+TEST_P(UpdateRunCopyFaultTest, FailedCopyWithoutRoomForBothLeavesNoUpdateFile) {
+    MakeRun(WithFreeSpace(100000));
+    PutEarlierUpdateFile();
+    Inject(GetParam());
+    ASSERT_EQ(StartAndWait(), StartOutcome::WorkerStarted);
+    EXPECT_EQ(window_.EventsOf("message"), std::vector<std::string>{kCopyFailedMessage});
+    EXPECT_FALSE(fs::exists(UserUpdateFile()));
+    EXPECT_FALSE(fs::exists(UserTempFile()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, UpdateRunCopyFaultTest,
-                         ::testing::Values(CopyFault::WriteFails, CopyFault::ShortWrite, CopyFault::FlushFails),
+                         ::testing::Values(CopyFault::WriteFails, CopyFault::ShortWrite, CopyFault::FlushFails,
+                                           CopyFault::Corrupts, CopyFault::RenameFails),
                          [](const auto& info) { return std::string(CopyFaultName(info.param)); });
 
 }  // namespace

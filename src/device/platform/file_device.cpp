@@ -1,8 +1,11 @@
 #include "device/platform/file_device.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <cerrno>
 #include <cstdint>
@@ -143,8 +146,64 @@ std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess acc
     return OpenWithFlags(path, AccessFlags(access), Growth::Fixed);
 }
 
+std::unique_ptr<Device> OpenUncachedFileDevice(const std::string& path) {
+    struct stat status {};
+    auto descriptor = OpenDescriptorOf(path, O_RDONLY, &status);
+    if (!descriptor) return nullptr;
+    // Written pages that reached the medium are clean, so the advice drops
+    // them and the reads below go to the medium. Advice that is not taken
+    // leaves a cached read, which is still a read of the file.
+    ::posix_fadvise(descriptor->fd, 0, 0, POSIX_FADV_DONTNEED);
+    return std::make_unique<FileDevice>(std::move(descriptor), Growth::Fixed);
+}
+
+namespace {
+class FileHold : public DeviceHold {
+public:
+    explicit FileHold(std::shared_ptr<OpenDescriptor> descriptor) : descriptor_(std::move(descriptor)) {}
+    ~FileHold() override { ::flock(descriptor_->fd, LOCK_UN); }
+
+private:
+    std::shared_ptr<OpenDescriptor> descriptor_;
+};
+}  // namespace
+
+// A descriptor of its own: flock belongs to one open file, and the cached
+// image handles are shared by every transfer of this process.
+DeviceHoldResult HoldFile(const std::string& path) {
+    struct stat status {};
+    auto descriptor = OpenDescriptorOf(path, O_RDONLY, &status);
+    if (!descriptor) return {};
+    int locked;
+    do {
+        locked = ::flock(descriptor->fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) return {nullptr, errno == EWOULDBLOCK};
+    return {std::make_unique<FileHold>(std::move(descriptor)), false};
+}
+
+bool RemoveLocalFile(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT;
+    if (S_ISDIR(status.st_mode)) return false;
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool ReplaceLocalFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 std::unique_ptr<Device> CreateFileDevice(const std::string& path) {
     return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC, Growth::Grows);
+}
+
+std::unique_ptr<Device> OpenLocalFile(const std::string& path, FileMode mode) {
+    switch (mode) {
+        case FileMode::CreateTruncate: return CreateFileDevice(path);
+        case FileMode::ReadUncached: return OpenUncachedFileDevice(path);
+        case FileMode::ReadExisting: break;
+    }
+    return OpenFileDevice(path, DeviceAccess::Read);
 }
 
 bool ReadLocalFileFacts(const std::string& path, LocalFileFacts* facts) {

@@ -37,6 +37,23 @@ private:
 // fails and leaves the file as it was.
 std::unique_ptr<Device> OpenFileDevice(const std::string& path, DeviceAccess access);
 
+// Opens a regular file for reading, past the page cache where the system
+// allows: what was just written is read again from the medium.
+std::unique_ptr<Device> OpenUncachedFileDevice(const std::string& path);
+
+// The device's file open with an exclusive advisory lock, or busy when
+// another holder has it.
+DeviceHoldResult HoldFile(const std::string& path);
+
+// Local files removed and renamed, for the backends that reach files by
+// local paths. RemoveLocalFile is true when nothing is left at the path;
+// it never removes a folder.
+bool RemoveLocalFile(const std::string& path);
+bool ReplaceLocalFile(const std::string& from, const std::string& to);
+
+// A local file opened in one of the platform's file modes.
+std::unique_ptr<Device> OpenLocalFile(const std::string& path, FileMode mode);
+
 // Creates (or truncates) a regular file and opens it for reading and writing.
 // Unlike an image, it grows as it is written.
 std::unique_ptr<Device> CreateFileDevice(const std::string& path);

@@ -23,9 +23,15 @@ public:
     // named "E:\APP_DATA.BIN" in the working folder: there is no drive E.
     std::unique_ptr<Device> OpenFile(const std::string& path, FileMode mode) override {
         if (DriveLetterOfPath(path) != 0) return nullptr;
-        if (mode == FileMode::CreateTruncate) return CreateFileDevice(path);
-        return OpenFileDevice(path, DeviceAccess::Read);
+        return OpenLocalFile(path, mode);
     }
+    bool RemoveFile(const std::string& path) override {
+        return DriveLetterOfPath(path) == 0 && RemoveLocalFile(path);
+    }
+    bool ReplaceFile(const std::string& from, const std::string& to) override {
+        return DriveLetterOfPath(from) == 0 && DriveLetterOfPath(to) == 0 && ReplaceLocalFile(from, to);
+    }
+    DeviceHoldResult HoldDevice(const std::string&) override { return {}; }
 
     // Without disks there is no raw access a missing right could stop; a
     // run then fails for the true reason, that no camera is found.

@@ -49,7 +49,21 @@ struct DeviceInterface {
 // Volume control requests of the eject sequence.
 enum class VolumeControl { Lock, Dismount, Eject };
 
-enum class FileMode { ReadExisting, CreateTruncate };
+// ReadUncached reads what the medium holds rather than what the system
+// still keeps in memory from the write, where the platform allows that.
+enum class FileMode { ReadExisting, CreateTruncate, ReadUncached };
+
+// An exclusive hold on a device for as long as it lives: a second hold of
+// the same device, from this process or another, is refused meanwhile.
+class DeviceHold {
+public:
+    virtual ~DeviceHold() = default;
+};
+
+struct DeviceHoldResult {
+    std::unique_ptr<DeviceHold> hold;  // null when not held
+    bool busy = false;                 // someone else holds the device
+};
 
 class Platform {
 public:
@@ -75,6 +89,17 @@ public:
 
     // Files by path: a drive root path ("E:\APP_DATA.BIN") or a local path.
     virtual std::unique_ptr<Device> OpenFile(const std::string& path, FileMode mode) = 0;
+    // Removes a file; true when no file is left at the path (also when there
+    // was none). A folder is not removed.
+    virtual bool RemoveFile(const std::string& path) = 0;
+    // Puts the file `from` in place of `to` in one step, replacing a file
+    // there; false when that fails, and then both are as they were.
+    virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+
+    // Holds a device ("\\.\PHYSICALDRIVE3") exclusively, so that two runs
+    // never write to one camera at once. Neither held nor busy when the
+    // device does not open or cannot be held.
+    virtual DeviceHoldResult HoldDevice(const std::string& name) = 0;
 
     // Whether the user holds the rights raw disk access needs.
     virtual bool IsAdministrator() = 0;

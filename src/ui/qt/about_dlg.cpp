@@ -21,6 +21,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     name->setObjectName(QStringLiteral("AboutVersion"));
     auto* purpose = new QLabel(QStringLiteral("Copies camera updates over USB."), this);
     purpose->setObjectName(QStringLiteral("AboutPurpose"));
+    auto* keys = new QLabel(QStringLiteral("Press F1 at any time to open this box."), this);
+    keys->setObjectName(QStringLiteral("AboutKeys"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
@@ -30,7 +32,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
     grid->addWidget(name, 0, 1);
     grid->addWidget(purpose, 1, 1);
-    grid->addWidget(buttons, 2, 0, 1, 2);
+    grid->addWidget(keys, 2, 1);
+    grid->addWidget(buttons, 3, 0, 1, 2);
     grid->setHorizontalSpacing(16);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -7,7 +7,12 @@
 #include "ui/qt/quillon_dlg.h"
 
 namespace {
-QString ToQString(const WindowText& text) { return QString::fromStdString(text.text); }
+// The detail (a path, sizes) goes on a paragraph of its own.
+QString ToQString(const WindowText& text) {
+    QString shown = QString::fromStdString(text.text);
+    if (!text.detail.empty()) shown += QStringLiteral("\n\n") + QString::fromStdString(text.detail);
+    return shown;
+}
 }  // namespace
 
 // On the dialog's thread the action runs at once (queuing it there and
@@ -25,8 +30,17 @@ void DialogUpdateWindow::ShowScreen(int screen) {
     OnDialogThread([this, screen] { dialog_.SetScreen(screen); });
 }
 
-void DialogUpdateWindow::SetProgress(int position) {
-    OnDialogThread([this, position] { dialog_.SetProgress(position); });
+void DialogUpdateWindow::SetProgress(const UpdateProgress& progress) {
+    OnDialogThread([this, &progress] { dialog_.SetProgress(progress); });
+}
+
+void DialogUpdateWindow::ShowWarning(const WindowText& warning) {
+    const QString text = ToQString(warning);
+    const QString on_screen = QString::fromStdString(warning.text);
+    OnDialogThread([this, &text, &on_screen] {
+        dialog_.SetFinalWarning(on_screen);
+        dialog_.Boxes().Inform(&dialog_, text);
+    });
 }
 
 void DialogUpdateWindow::ShowMessage(const WindowText& message) {

@@ -13,8 +13,9 @@ public:
     explicit DialogUpdateWindow(CQuillonDlg& dialog) : dialog_(dialog) {}
 
     void ShowScreen(int screen) override;
-    void SetProgress(int position) override;
+    void SetProgress(const UpdateProgress& progress) override;
     void ShowMessage(const WindowText& message) override;
+    void ShowWarning(const WindowText& warning) override;
     bool AskYesNo(const WindowText& question) override;
     void EndDialog() override;
 

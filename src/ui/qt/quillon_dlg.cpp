@@ -3,7 +3,9 @@
 #include <QtGui/QAction>
 #include <QtGui/QCloseEvent>
 #include <QtGui/QImage>
+#include <QtGui/QImageReader>
 #include <QtGui/QKeyEvent>
+#include <QtGui/QShowEvent>
 #include <QtGui/QPainter>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -38,6 +40,14 @@ const QRect kClientArea = DialogUnits(0, 0, 505, 304);
 const QRect kStartButtonArea = DialogUnits(213, 260, 96, 18);
 const QRect kProgressBarArea = DialogUnits(43, 259, 427, 19);
 const QRect kDeviceNoticeArea(8, kClientArea.height() - 22, kClientArea.width() - 16, 18);
+// Between the Start button and the device notice.
+const QRect kLogNoticeArea(8, kClientArea.height() - 40, kClientArea.width() - 16, 18);
+// Where the final screen's picture has its "you can unplug" box, as shares
+// of the picture: a warning covers that box.
+constexpr double kUnplugBoxLeft = 0.05;
+constexpr double kUnplugBoxTop = 0.70;
+constexpr double kUnplugBoxWidth = 0.90;
+constexpr double kUnplugBoxHeight = 0.21;
 
 constexpr int kProgressMaximum = 100;
 const QColor kBandColour(0xFF, 0xFF, 0xFF);
@@ -48,10 +58,11 @@ constexpr const char* kInstructionPictures[] = {"instruction1.bmp", "instruction
 
 bool IsKnownScreen(int screen) { return screen >= kScreenStart && screen <= kScreenFinished; }
 
-PictureSize SizeOf(const QImage& image) {
-    if (image.isNull())
+// An invalid size (a picture that does not load) is an empty one.
+PictureSize SizeOf(const QSize& size) {
+    if (!size.isValid() || size.isEmpty())
         return {};
-    return {static_cast<std::uint32_t>(image.width()), static_cast<std::uint32_t>(image.height())};
+    return {static_cast<std::uint32_t>(size.width()), static_cast<std::uint32_t>(size.height())};
 }
 
 QRect ToQRect(const PixelRect& rect) { return QRect(rect.left, rect.top, rect.width, rect.height); }
@@ -91,12 +102,29 @@ void CQuillonDlg::CreateControls() {
     StartButton->setObjectName(ControlName(IDC_START));
     StartButton->setGeometry(kStartButtonArea);
     StartButton->setAutoDefault(false);
+    StartButton->setToolTip(QStringLiteral("Press Enter or Space to start. F1: About Quillon"));
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName(ControlName(IDC_PROGRESS));
     ProgressBar->setGeometry(kProgressBarArea);
-    ProgressBar->setTextVisible(false);
+    ProgressBar->setTextVisible(true);
+    ProgressBar->setAlignment(Qt::AlignCenter);
     ProgressBar->hide();
+
+    final_warning_label_ = new QLabel(this);
+    final_warning_label_->setObjectName(QStringLiteral("FinalWarning"));
+    final_warning_label_->setWordWrap(true);
+    final_warning_label_->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+    final_warning_label_->setStyleSheet(QStringLiteral(
+        "background: #FFF4D6; color: #5A3B00; border-left: 4px solid #D98E04; padding: 4px 8px; font-weight: bold;"));
+    final_warning_label_->hide();
+
+    log_notice_ = new QLabel(this);
+    log_notice_->setObjectName(QStringLiteral("LogNotice"));
+    log_notice_->setGeometry(kLogNoticeArea);
+    log_notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    log_notice_->setStyleSheet(QStringLiteral("color: #5B6B7A;"));
+    log_notice_->hide();
 
     device_notice_ = new QLabel(this);
     device_notice_->setObjectName(QStringLiteral("DeviceNotice"));
@@ -160,7 +188,9 @@ int CQuillonDlg::DoModal() {
 void CQuillonDlg::LoadTexts() {
     const TextTableLoad load = LoadTextTable(TextTablePath(GfxDirectory), Texts);
     if (load.status == TextTableStatus::Missing) {
-        boxes_->Inform(this, QString::fromLatin1(kTextTableMissingText));
+        boxes_->Inform(this, QString::fromLatin1(kTextTableMissingText) + QStringLiteral("\n\n") +
+                                 QString::fromStdString(TextTablePath(GfxDirectory)));
+        start_up_failed_ = true;
         OnOK();
     } else if (load.status == TextTableStatus::FormatError) {
         // The texts before the blank line are kept and the program goes on;
@@ -173,6 +203,7 @@ void CQuillonDlg::CheckAdministrator() {
     if (platform::CurrentPlatform().IsAdministrator())
         return;
     boxes_->Inform(this, QString::fromStdString(FormatWithoutArguments(LookupText(Texts, text_key::kNotAdministrator))));
+    start_up_failed_ = true;
     OnOK();
 }
 
@@ -209,6 +240,9 @@ void CQuillonDlg::PaintScreen() {
     switch (ScreenNumber) {
     case kScreenStart:
         ProgressBar->hide();
+        final_warning_.clear();
+        final_warning_label_->hide();
+        log_notice_->hide();
         StartButton->show();
         StartButton->setText(Text(text_key::kStartCaption));
         setWindowTitle(Text(text_key::kWindowTitle));
@@ -217,30 +251,77 @@ void CQuillonDlg::PaintScreen() {
         StartButton->hide();
         ProgressBar->setRange(0, kProgressMaximum);
         ProgressBar->setValue(0);
+        ProgressBar->setFormat(QStringLiteral("%p%"));
         ProgressBar->show();
         break;
     case kScreenFinished:
         ProgressBar->hide();
         StartButton->setText(Text(text_key::kFinishCaption));
         StartButton->show();
+        ShowFinalNotice();
         break;
     default:
         boxes_->Inform(this, QStringLiteral("Error update Screen %1").arg(ScreenNumber));
         break;
     }
+    // Enter and Space act on the focused button; a new screen hands the
+    // focus to its one button.
+    if (StartButton->isVisible())
+        StartButton->setFocus(Qt::OtherFocusReason);
     update();
 }
 
-void CQuillonDlg::SetProgress(int position) { ProgressBar->setValue(position); }
+void CQuillonDlg::SetProgress(const UpdateProgress& progress) {
+    const std::string detail = ProgressDetailText(progress);
+    // "%p%" is the bar's own percentage; a literal percent sign in the
+    // detail would be read as a placeholder.
+    ProgressBar->setFormat(detail.empty() ? QStringLiteral("%p%")
+                                          : QStringLiteral("%p% - ") +
+                                                QString::fromStdString(detail).replace(QLatin1Char('%'), QStringLiteral("%%")));
+    ProgressBar->setValue(progress.position);
+}
+
+void CQuillonDlg::SetFinalWarning(const QString& text) {
+    final_warning_ = text;
+    if (ScreenNumber == kScreenFinished)
+        ShowFinalNotice();
+}
+
+// The final screen's picture says the camera may be unplugged; a camera
+// that was not ejected needs the warning over that very part of it. The
+// log's place is shown too, for whoever has to trace a run afterwards.
+void CQuillonDlg::ShowFinalNotice() {
+    const PixelRect picture = CurrentLayout().instruction;
+    final_warning_label_->setGeometry(picture.left + qRound(picture.width * kUnplugBoxLeft),
+                                      picture.top + qRound(picture.height * kUnplugBoxTop),
+                                      qRound(picture.width * kUnplugBoxWidth), qRound(picture.height * kUnplugBoxHeight));
+    final_warning_label_->setText(final_warning_);
+    final_warning_label_->setVisible(!final_warning_.isEmpty());
+
+    const std::string& log = update_run_->LogPath();
+    log_notice_->setText(QStringLiteral("Log of this run: ") + QString::fromStdString(log));
+    log_notice_->setVisible(!log.empty());
+}
+
+QString CQuillonDlg::PicturePath(const char* name) const {
+    return QString::fromStdString(GfxDirectory) + QLatin1Char('/') + QLatin1String(name);
+}
+
+const char* CQuillonDlg::InstructionPicture() const { return kInstructionPictures[ScreenNumber - kScreenStart]; }
+
+ScreenLayout CQuillonDlg::CurrentLayout() const {
+    const auto size_of = [this](const char* name) { return SizeOf(QImageReader(PicturePath(name)).size()); };
+    return ComputeScreenLayout(width(), size_of(kTitlePicture), size_of(kCameraPicture), size_of(InstructionPicture()));
+}
 
 void CQuillonDlg::paintEvent(QPaintEvent*) {
     if (!IsKnownScreen(ScreenNumber))
         return;
-    const QString folder = QString::fromStdString(GfxDirectory) + QLatin1Char('/');
-    const QImage title(folder + QLatin1String(kTitlePicture));
-    const QImage camera(folder + QLatin1String(kCameraPicture));
-    const QImage instruction(folder + QLatin1String(kInstructionPictures[ScreenNumber - kScreenStart]));
-    const ScreenLayout layout = ComputeScreenLayout(width(), SizeOf(title), SizeOf(camera), SizeOf(instruction));
+    const QImage title(PicturePath(kTitlePicture));
+    const QImage camera(PicturePath(kCameraPicture));
+    const QImage instruction(PicturePath(InstructionPicture()));
+    const ScreenLayout layout = ComputeScreenLayout(width(), SizeOf(title.size()), SizeOf(camera.size()),
+                                                    SizeOf(instruction.size()));
 
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -260,16 +341,28 @@ void CQuillonDlg::closeEvent(QCloseEvent* event) {
         OnOK();
 }
 
+// Enter presses the focused button as Space does; neither Enter nor Esc
+// ends the dialog by itself.
 void CQuillonDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isVisible() && button->isEnabled())
+            button->animateClick();
+        event->accept();
+        return;
     case Qt::Key_Escape:
         event->accept();
         return;
     default:
         QDialog::keyPressEvent(event);
     }
+}
+
+void CQuillonDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (StartButton->isVisible())
+        StartButton->setFocus(Qt::OtherFocusReason);
 }
 
 void CQuillonDlg::reject() {}

@@ -11,6 +11,7 @@
 
 #include "device/device_record.h"
 #include "texts/text_table.h"
+#include "ui/qt/screen_layout.h"
 #include "update/update_window.h"
 
 class DeveloperTools;
@@ -52,7 +53,13 @@ public:
 
     // Draws the given screen: pictures, control visibility and captions.
     void SetScreen(int screen);
-    void SetProgress(int position);
+    void SetProgress(const UpdateProgress& progress);
+    // A warning the final screen shows under its picture (the camera could
+    // not be ejected); cleared when the first screen shows again.
+    void SetFinalWarning(const QString& text);
+    // Whether start-up ended the dialog (no text table, no rights): the
+    // program then ends with a failure status.
+    bool StartUpFailed() const { return start_up_failed_; }
     // Shows the current screen's controls; the pictures follow on the next paint.
     void PaintScreen();
     QString Text(const char* key) const;
@@ -90,6 +97,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void reject() override;
 
 private:
@@ -104,6 +112,16 @@ private:
     std::unique_ptr<DialogVolumeExplorer> explorer_;
     std::unique_ptr<DialogUpdateWindow> update_window_;
     std::unique_ptr<UpdateRun> update_run_;
+    void ShowFinalNotice();
+    QString PicturePath(const char* name) const;
+    const char* InstructionPicture() const;
+    // Where the current screen's pictures go.
+    ScreenLayout CurrentLayout() const;
+
     QLabel* device_notice_ = nullptr;
+    QLabel* final_warning_label_ = nullptr;
+    QLabel* log_notice_ = nullptr;
+    QString final_warning_;
     bool ended_ = false;
+    bool start_up_failed_ = false;
 };

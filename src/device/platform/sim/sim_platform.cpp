@@ -164,16 +164,33 @@ bool SimulatedPlatform::ControlVolume(const std::string& volume_name, VolumeCont
     return failures < kAlwaysFails && attempt > failures;
 }
 
+std::optional<std::string> SimulatedPlatform::LocalPathOf(const std::string& path) const {
+    if (DriveLetterOfPath(path) == 0) return path;
+    const SimulatedDrive* drive = DriveOfRoot(path);
+    const std::optional<std::string> below = PathBelowDriveRoot(path);
+    if (!drive || drive->root.empty() || !below) return std::nullopt;
+    return (std::filesystem::path(drive->root) / *below).string();
+}
+
 std::unique_ptr<Device> SimulatedPlatform::OpenFile(const std::string& path, FileMode mode) {
-    std::string local = path;
-    if (DriveLetterOfPath(path) != 0) {
-        const SimulatedDrive* drive = DriveOfRoot(path);
-        const std::optional<std::string> below = PathBelowDriveRoot(path);
-        if (!drive || drive->root.empty() || !below) return nullptr;
-        local = (std::filesystem::path(drive->root) / *below).string();
-    }
-    if (mode == FileMode::CreateTruncate) return CreateFileDevice(local);
-    return OpenFileDevice(local, DeviceAccess::Read);
+    const std::optional<std::string> local = LocalPathOf(path);
+    return local ? OpenLocalFile(*local, mode) : nullptr;
+}
+
+bool SimulatedPlatform::RemoveFile(const std::string& path) {
+    const std::optional<std::string> local = LocalPathOf(path);
+    return local && RemoveLocalFile(*local);
+}
+
+bool SimulatedPlatform::ReplaceFile(const std::string& from, const std::string& to) {
+    const std::optional<std::string> local_from = LocalPathOf(from);
+    const std::optional<std::string> local_to = LocalPathOf(to);
+    return local_from && local_to && ReplaceLocalFile(*local_from, *local_to);
+}
+
+DeviceHoldResult SimulatedPlatform::HoldDevice(const std::string& name) {
+    const auto image = images_.find(name);
+    return image == images_.end() ? DeviceHoldResult{} : HoldFile(image->second);
 }
 
 bool SimulatedPlatform::IsAdministrator() { return administrator_; }

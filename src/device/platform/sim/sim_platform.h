@@ -88,6 +88,9 @@ public:
     std::vector<DeviceInterface> Interfaces(InterfaceClass interface_class) override;
     bool ControlVolume(const std::string& volume_name, VolumeControl control) override;
     std::unique_ptr<Device> OpenFile(const std::string& path, FileMode mode) override;
+    bool RemoveFile(const std::string& path) override;
+    bool ReplaceFile(const std::string& from, const std::string& to) override;
+    DeviceHoldResult HoldDevice(const std::string& name) override;
     bool IsAdministrator() override;
     void Pause(unsigned milliseconds) override;
 
@@ -95,6 +98,9 @@ private:
     const SimulatedDrive* DriveOfRoot(const std::string& root) const;
     const SimulatedDrive* DriveOfVolumeName(const std::string& name) const;
     const SimulatedInterface* InterfaceOfPath(const std::string& path) const;
+    // The local file a drive-root path or local path stands for; none for a
+    // drive without files.
+    std::optional<std::string> LocalPathOf(const std::string& path) const;
 
     std::map<std::string, std::string> images_;  // device name -> image file
     ImageHandleCache image_handles_;

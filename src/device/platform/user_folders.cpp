@@ -1,0 +1,34 @@
+#include "device/platform/user_folders.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+constexpr char kProgramFolder[] = "quillon";
+
+// The base folder the XDG rules give: a relative $XDG_STATE_HOME is invalid
+// and ignored.
+std::filesystem::path StateBase() {
+    const char* state_home = std::getenv("XDG_STATE_HOME");
+    if (state_home && std::filesystem::path(state_home).is_absolute()) return state_home;
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return {};
+    return std::filesystem::path(home) / ".local" / "state";
+}
+
+}  // namespace
+
+std::string UserStateDirectory() {
+    const std::filesystem::path base = StateBase();
+    if (base.empty()) return {};
+    const std::filesystem::path folder = base / kProgramFolder;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!std::filesystem::is_directory(folder, error)) return {};
+    return folder.string();
+}
+
+}  // namespace platform
