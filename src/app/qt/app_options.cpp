@@ -1,11 +1,18 @@
 #include "app/qt/app_options.h"
 
+// The build names the version once, in the project() of the top CMakeLists.txt.
+#ifndef QUILLON_VERSION
+#error "QUILLON_VERSION must be defined by the build"
+#endif
+
 namespace {
+constexpr char kProgramName[] = "quillon";
 constexpr char kCameraOption[] = "--camera";
 constexpr char kGfxOption[] = "--gfx";
 constexpr char kDeveloperOption[] = "--developer";
 constexpr char kHelpOption[] = "--help";
 constexpr char kShortHelpOption[] = "-h";
+constexpr char kVersionOption[] = "--version";
 
 // "--name VALUE" or "--name=VALUE"; false when the argument is another option.
 // A missing or empty value is an error.
@@ -38,6 +45,8 @@ AppOptions ParseAppOptions(const std::vector<std::string>& arguments) {
             options.developer = true;
         } else if (argument == kHelpOption || argument == kShortHelpOption) {
             options.help = true;
+        } else if (argument == kVersionOption) {
+            options.version = true;
         } else {
             options.error = "unknown option: " + argument;
         }
@@ -46,7 +55,7 @@ AppOptions ParseAppOptions(const std::vector<std::string>& arguments) {
 }
 
 std::string AppUsage() {
-    return "Usage: quillon [--camera FILE] [--gfx DIR] [--developer] [--help]\n"
+    return "Usage: quillon [--camera FILE] [--gfx DIR] [--developer] [--help] [--version]\n"
            "\n"
            "Updates the camera connected by USB.\n"
            "\n"
@@ -57,5 +66,10 @@ std::string AppUsage() {
            "                 of the GFX_DATA folder beside the program (or beside the\n"
            "                 --camera manifest, when that one holds an update file)\n"
            "  --developer    show the developer tools in a window of their own\n"
-           "  --help         show this help and end\n";
+           "  --help         show this help and end\n"
+           "  --version      show the version and end\n";
 }
+
+const char* AppVersion() { return QUILLON_VERSION; }
+
+std::string AppVersionLine() { return std::string(kProgramName) + " " + AppVersion() + "\n"; }

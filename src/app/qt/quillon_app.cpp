@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "app/exe_directory.h"
 #include "app/gfx_directory.h"
@@ -19,6 +20,14 @@ constexpr char kNoDevicesNotice[] =
     "No camera can be found: this build reaches devices only through a simulated camera "
     "(start with --camera FILE).";
 
+// The command line as the process got it, before Qt takes out its own options.
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int index = 1; index < argc; ++index) arguments.emplace_back(argv[index]);
+    return arguments;
+}
+
+// The command line as left by QApplication.
 std::vector<std::string> ProgramArguments() {
     std::vector<std::string> arguments;
     const QStringList all = QCoreApplication::arguments();
@@ -34,14 +43,10 @@ void FillFromSettings(CQuillonDlg& dialog, const Settings& settings) {
     dialog.SectorCountText = QString::fromStdString(settings.NoOfSize);
 }
 
-}  // namespace
-
-int CQuillonApp::InitInstance(int& argc, char** argv) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillon"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
-
-    const AppOptions options = ParseAppOptions(ProgramArguments());
+// The exit code of a command line that ends the program without a window
+// (a usage error, --help, --version), after its message; none when the
+// window is to open.
+std::optional<int> AnswerWithoutWindow(const AppOptions& options) {
     if (!options.error.empty()) {
         std::fprintf(stderr, "quillon: %s\n%s", options.error.c_str(), AppUsage().c_str());
         return kExitUsage;
@@ -50,6 +55,30 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
         std::fputs(AppUsage().c_str(), stdout);
         return kExitOk;
     }
+    if (options.version) {
+        std::fputs(AppVersionLine().c_str(), stdout);
+        return kExitOk;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int CQuillonApp::InitInstance(int& argc, char** argv) {
+    // Answered before QApplication, which needs a display: --help and
+    // --version work on a terminal without one. A command line that does not
+    // parse as it stands may still hold Qt's own options (-platform, -style);
+    // it is judged once QApplication has taken those out.
+    const AppOptions before_qt = ParseAppOptions(CommandLineArguments(argc, argv));
+    if (before_qt.error.empty())
+        if (const std::optional<int> exit_code = AnswerWithoutWindow(before_qt)) return *exit_code;
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillon"));
+    QApplication::setApplicationVersion(QString::fromUtf8(AppVersion()));
+
+    const AppOptions options = ParseAppOptions(ProgramArguments());
+    if (const std::optional<int> exit_code = AnswerWithoutWindow(options)) return *exit_code;
 
     std::string notice;
     if (!InstallDevices(options, &notice))
@@ -65,7 +94,9 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
     if (options.developer)
         QTimer::singleShot(0, &dialog, &CQuillonDlg::ShowDeveloperTools);
     dialog.DoModal();
-    return kExitOk;
+    // A start-up that ended the dialog (no text table, no rights) is a
+    // failure, whatever the dialog's own result says.
+    return dialog.StartUpFailed() ? kExitFailed : kExitOk;
 }
 
 // The simulated camera is this build's only backend. The core leaves the
