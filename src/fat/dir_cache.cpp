@@ -1,5 +1,6 @@
 #include "fat/dir_cache.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "fat/volume_state.h"
@@ -22,6 +23,11 @@ struct FatDirCache {
     std::int32_t free_nodes[kFatDirCacheSectors];  // a stack of unused nodes
     std::uint32_t free_count = 0;
     std::uint32_t victim_state = 1;
+    // Every sector stored since the last reset lies in [lowest, highest]: a
+    // file's data is written far from its folders, and a write outside
+    // that span is known to drop nothing without a look per sector.
+    std::uint32_t lowest = kFatNoSector;
+    std::uint32_t highest = 0;
 };
 
 void FatDestroyPart(FatDirCache* part) { delete part; }
@@ -37,6 +43,8 @@ void ResetCache(Cache& cache) {
         cache.free_nodes[i] = static_cast<std::int32_t>(kFatDirCacheSectors - 1 - i);
     }
     cache.free_count = kFatDirCacheSectors;
+    cache.lowest = kFatNoSector;
+    cache.highest = 0;
 }
 
 // Made on first use: a volume that is only mounted and looked at in
@@ -85,6 +93,8 @@ std::int32_t TakeNode(Cache& cache) {
 }
 
 void StoreOne(Cache& cache, std::uint32_t sector, const std::uint8_t* data) {
+    cache.lowest = std::min(cache.lowest, sector);
+    cache.highest = std::max(cache.highest, sector);
     std::int32_t* link = LinkTo(cache, sector);
     std::int32_t node = *link;
     if (node == kNone) {
@@ -122,6 +132,7 @@ void FatDirCacheDrop(const FatVolume& volume, std::uint32_t first_sector, std::u
     if (!volume.state->dir_cache) return;
     Cache& cache = *volume.state->dir_cache;
     if (cache.free_count == kFatDirCacheSectors || count == 0) return;
+    if (first_sector > cache.highest || std::uint64_t{first_sector} + count <= cache.lowest) return;
     if (count <= kFatDirCacheSectors) {
         for (std::uint32_t i = 0; i < count; ++i) DropOne(cache, first_sector + i);
         return;

@@ -1,7 +1,6 @@
 #include "fat/directory.h"
 
 #include <algorithm>
-#include <bitset>
 #include <cstring>
 #include <vector>
 
@@ -71,12 +70,14 @@ struct FreeRun {
     }
 };
 
-// Numeric tails of one short base that entries of a directory carry.
+// Numeric tails of one short base that entries of a directory carry. The
+// marks reach only as far as the largest tail seen: most passes (every
+// lookup along a path) meet none, and must not pay for all possible ones.
 struct TailsInUse {
     std::uint8_t base[kFatShortNameSize];
     bool exact = false;
     bool plain = false;
-    std::bitset<kFatMaxTail + 1> tails;
+    std::vector<bool> tails;
 
     // A base that already ends in "~digits" is its own first tail: both
     // marks are kept, or the tail chosen could repeat the plain name.
@@ -85,15 +86,17 @@ struct TailsInUse {
         const std::uint32_t number = FatNumericTailOf(entry);
         std::uint8_t candidate[kFatShortNameSize];
         if (number && number <= kFatMaxTail && FatAddNumericTail(number, base, candidate) &&
-            std::memcmp(candidate, entry, kFatShortNameSize) == 0)
-            tails.set(number);
+            std::memcmp(candidate, entry, kFatShortNameSize) == 0) {
+            if (number >= tails.size()) tails.resize(number + 1);
+            tails[number] = true;
+        }
     }
 
     bool Choose(std::uint8_t* out) const {
         return FatChooseShortName(base, exact, kFatMaxTail, [&](const std::uint8_t* candidate) {
             if (std::memcmp(candidate, base, kFatShortNameSize) == 0) return plain;
             const std::uint32_t number = FatNumericTailOf(candidate);
-            return number != 0 && tails.test(number);
+            return number != 0 && number < tails.size() && tails[number];
         }, out);
     }
 };

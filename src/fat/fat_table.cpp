@@ -75,6 +75,7 @@ void FatResetCache(FatVolume& volume) {
         node.next = i + 1 < kFatCacheNodes ? &volume.cache_nodes[i + 1] : nullptr;
     }
     volume.cache_list = &volume.cache_nodes[0];
+    volume.fat_cache_dirty = 0;
     ++volume.change_count;
 }
 
@@ -105,13 +106,14 @@ FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector) {
 // copy: a file's allocation dirties neighbouring FAT sectors, and a run
 // costs the device one transfer instead of one per sector and copy.
 int FatFlushCache(FatVolume& volume) {
+    if (!volume.fat_cache_dirty) return 1;
     FatCacheNode* dirty[kFatCacheNodes];
     std::size_t count = 0;
     for (FatCacheNode* node = volume.cache_list; node; node = node->next)
         if (node->dirty) dirty[count++] = node;
-    if (count == 0) return 1;
-    if (!volume.device || !volume.device->Writable()) {
+    if (count == 0 || !volume.device || !volume.device->Writable()) {
         for (std::size_t i = 0; i < count; ++i) WriteBack(volume, dirty[i]);
+        volume.fat_cache_dirty = 0;
         return 1;
     }
     std::sort(dirty, dirty + count, [](const FatCacheNode* a, const FatCacheNode* b) { return a->tag < b->tag; });
@@ -130,6 +132,7 @@ int FatFlushCache(FatVolume& volume) {
                 return 0;
         for (std::size_t i = begin; i < end; ++i) dirty[i]->dirty = 0;
     }
+    volume.fat_cache_dirty = 0;
     return 1;
 }
 
@@ -166,6 +169,7 @@ int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t v
         FatStore16(bytes, static_cast<std::uint16_t>(value));
     }
     node->dirty = 1;
+    volume.fat_cache_dirty = 1;
     if (value == kFatFree && cluster < volume.lowest_free_hint) volume.lowest_free_hint = cluster;
     return 1;
 }

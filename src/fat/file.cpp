@@ -792,6 +792,49 @@ FileStep NextStep(const FatFile& file, std::uint32_t remaining) {
     return {remaining, file.position / kSectorSize, file.position % kSectorSize};
 }
 
+// Whole sectors with a partial sector after them are sent together up to
+// this size; copying more would cost more than the transfer it saves.
+constexpr std::uint32_t kMergedTailLimit = 32 * 1024;
+
+// Where the sector after the whole ones starts from when a write ends
+// part-way into it, exactly as BufferSector would give it: the buffer when
+// it holds that sector, zeros past the data; null when only a read of the
+// medium could tell.
+const std::uint8_t* TailBase(const FatFile& file, std::uint32_t tail_index) {
+    static const std::uint8_t kZeroSector[kSectorSize] = {};
+    if (file.buffered_sector == tail_index) return file.sector_buffer;
+    if (std::uint64_t{tail_index} * kSectorSize >= file.size) return kZeroSector;
+    return nullptr;
+}
+
+// The whole sectors of a write go straight to the medium. When the write
+// ends part-way into a sector of the same cluster (a small file's last
+// sector, mostly), that sector goes along in the same transfer instead of
+// waiting in the buffer for one of its own at the flush: the same bytes
+// reach the same sectors, still before the FAT and the entry. The sector
+// stays in the buffer, clean, for a write that continues it. Bytes taken.
+std::uint32_t WriteWholeSectors(FatFile* file, const FileStep& step, const std::uint8_t* from) {
+    const FatVolume& volume = *file->volume;
+    const std::uint32_t whole = step.remaining / kSectorSize;
+    const std::uint32_t tail = step.remaining % kSectorSize;
+    const std::uint32_t tail_index = step.sector_index + whole;
+    const std::uint8_t* tail_base = nullptr;
+    if (tail != 0 && step.remaining <= kMergedTailLimit && tail_index % volume.sectors_per_cluster != 0)
+        tail_base = TailBase(*file, tail_index);
+    if (!tail_base) return FatWriteFileSectors(file, step.sector_index, from, whole) * kSectorSize;
+    std::vector<std::uint8_t> run((whole + 1) * kSectorSize);
+    std::uint8_t* tail_sector = run.data() + whole * kSectorSize;
+    std::memcpy(tail_sector + tail, tail_base + tail, kSectorSize - tail);
+    std::memcpy(run.data(), from, step.remaining);
+    const std::uint32_t moved = FatWriteFileSectors(file, step.sector_index, run.data(), whole + 1);
+    // A chain that is not contiguous takes the rest in the next step.
+    if (moved <= whole) return moved * kSectorSize;
+    std::memcpy(file->sector_buffer, tail_sector, kSectorSize);
+    file->buffered_sector = tail_index;
+    file->buffer_dirty = 0;
+    return step.remaining;
+}
+
 }  // namespace
 
 int FatReadFile(FatVolume& volume, FatFile* file, std::uint32_t length, std::uint8_t* buffer) {
@@ -847,7 +890,7 @@ int FatWriteFile(FatVolume& volume, FatFile* file, const std::uint8_t* buffer, s
             if (file->buffered_sector != kFatNoSector && file->buffered_sector >= sector_index &&
                 file->buffered_sector - sector_index < remaining / kSectorSize)
                 file->buffered_sector = kFatNoSector;
-            moved = FatWriteFileSectors(file, sector_index, buffer + done, remaining / kSectorSize) * kSectorSize;
+            moved = WriteWholeSectors(file, step, buffer + done);
             if (moved == 0) break;
         } else {
             if (!BufferSector(file, sector_index, true)) break;

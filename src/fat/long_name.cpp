@@ -18,6 +18,14 @@ constexpr std::uint16_t kTerminator = 0x0000;
 constexpr std::uint16_t kFiller = 0xFFFF;
 constexpr std::uint32_t kReplacementChar = 0xFFFD;
 
+// The characters no long name may hold (besides control characters).
+bool IsReservedNameCharacter(unsigned char c) {
+    switch (c) {
+        case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|': return true;
+        default: return false;
+    }
+}
+
 bool IsHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
@@ -189,7 +197,7 @@ const char* FatNewNameProblem(const char* name) {
     for (const char* p = name; *p; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         if (c < 0x20) return "the name holds a control character";
-        if (std::strchr("\\/:*?\"<>|", c)) return "the name holds one of \\ / : * ? \" < > |";
+        if (IsReservedNameCharacter(c)) return "the name holds one of \\ / : * ? \" < > |";
     }
     const char last = name[std::strlen(name) - 1];
     if (last == '.' || last == ' ') return "the name ends with a dot or a space";

@@ -1,9 +1,11 @@
 #include "fat/path.h"
 
 #include <cstring>
+#include <string>
 
 #include "fat/directory.h"
 #include "fat/volume.h"
+#include "fat/volume_state.h"
 
 namespace {
 
@@ -102,7 +104,62 @@ int FatResolveDirectory(const char* path, std::uint32_t* start_cluster) {
     return FatResolveDirectory(FatTheVolume(), path, start_cluster);
 }
 
+// The last directory path resolved and its cluster. A file's import looks
+// up and opens paths in the same folder several times before it writes
+// anything; each resolution of a deep path is a pass per component. Any
+// write through the engine (FAT, directory or data) and every mount change
+// change_count, so the answer holds while it stays the same, as the
+// directory plans do.
+struct FatPathMemo {
+    bool valid = false;
+    std::uint64_t change_count = 0;
+    std::string path;
+    std::uint32_t cluster = 0;
+};
+
+void FatDestroyPart(FatPathMemo* part) { delete part; }
+
+namespace {
+
+FatPathMemo& MemoOf(FatVolume& volume) {
+    if (!volume.state->path_memo) volume.state->path_memo.reset(new FatPathMemo());
+    return *volume.state->path_memo;
+}
+
+bool MemoAnswers(const FatVolume& volume, const FatPathMemo& memo, const char* path) {
+    return memo.valid && memo.change_count == volume.change_count && memo.path == path;
+}
+
+int ResolveByPasses(FatVolume& volume, const char* path, std::uint32_t* start_cluster);
+
+}  // namespace
+
+// Only a resolution that saw no damage and no failed read is remembered:
+// one that did reports it again each time, as before.
 int FatResolveDirectory(FatVolume& volume, const char* path, std::uint32_t* start_cluster) {
+    if (!path || path[0] == '\0' || FatPathIsRoot(path) || !volume.state)
+        return ResolveByPasses(volume, path, start_cluster);
+    FatPathMemo& memo = MemoOf(volume);
+    if (MemoAnswers(volume, memo, path)) {
+        *start_cluster = memo.cluster;
+        return 1;
+    }
+    const std::uint32_t damage_before = volume.damage_count;
+    const bool io_failed_before = volume.state->outcome.io_failed;
+    const int resolved = ResolveByPasses(volume, path, start_cluster);
+    memo.valid = false;
+    if (resolved && volume.damage_count == damage_before && !io_failed_before && !volume.state->outcome.io_failed) {
+        memo.path = path;
+        memo.change_count = volume.change_count;
+        memo.cluster = *start_cluster;
+        memo.valid = true;
+    }
+    return resolved;
+}
+
+namespace {
+
+int ResolveByPasses(FatVolume& volume, const char* path, std::uint32_t* start_cluster) {
     std::uint32_t current = volume.root_cluster;
     if (path && path[0] != '\0' && !FatPathIsRoot(path)) {
         PathSyntax syntax;
@@ -133,3 +190,5 @@ int FatResolveDirectory(FatVolume& volume, const char* path, std::uint32_t* star
     *start_cluster = current;
     return 1;
 }
+
+}  // namespace

@@ -49,6 +49,9 @@ struct FatVolume {
     std::uint32_t sector_buffer_tag;
     FatCacheNode* cache_list;
     FatCacheNode cache_nodes[kFatCacheNodes];
+    // 0 only while no cached FAT sector may differ from the medium: a flush
+    // that finds nothing to write then costs no walk of the cache.
+    std::uint32_t fat_cache_dirty;
 
     // Beyond the classic record: what the bounds checks and the FAT copies need.
     std::uint16_t reserved_sectors;

@@ -17,12 +17,14 @@ struct FatFilePool;
 struct FatDirCache;
 struct FatDirIndex;
 struct FatDirScratch;
+struct FatPathMemo;
 
 // Each module frees its own part; the layouts stay private to the module.
 void FatDestroyPart(FatFilePool* part);
 void FatDestroyPart(FatDirCache* part);
 void FatDestroyPart(FatDirIndex* part);
 void FatDestroyPart(FatDirScratch* part);
+void FatDestroyPart(FatPathMemo* part);
 
 struct FatPartDeleter {
     template <typename Part>
@@ -64,4 +66,5 @@ struct FatVolumeState {
     FatPartPtr<FatDirCache> dir_cache;
     FatPartPtr<FatDirIndex> dir_index;
     FatPartPtr<FatDirScratch> dir_scratch;
+    FatPartPtr<FatPathMemo> path_memo;
 };
