@@ -3,12 +3,15 @@
 const std::vector<CliCommand>& CameraCommands() {
     static const std::vector<CliCommand> commands = {
         {"make-camera", RunMakeCamera,
-         "DIR [--state N] [--fs fat16|fat32] [--user-free BYTES] [--update-size BYTES] [--allow-impossible]",
-         "creates a simulated camera in DIR",
+         "DIR [--state N] [--fs fat16|fat32] [--user-free BYTES] [--update-size BYTES] [--force] "
+         "[--allow-impossible]",
+         "creates a simulated camera in DIR, a new or empty folder (--force: over what is there); sizes may "
+         "end in K, M or G",
          {{"--state", true},
           {"--fs", true},
           {"--user-free", true},
           {"--update-size", true},
+          {"--force", false},
           {"--allow-impossible", false}}},
         {"detect", RunDetect, "", "runs device discovery and prints the device record", {}},
         {"update", RunUpdate, "[--gfx DIR] [--answer yes|no]", "the whole update run without a window",

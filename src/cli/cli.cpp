@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "cli/camera_attach.h"
+#include "cli/volume_start_hint.h"
 #include "device/platform/sim/sim_platform.h"
 #include "device/physical_drive_name.h"
 #include "device/platform_block_device.h"
@@ -35,10 +36,23 @@ void PrintCommandTable(std::ostream& out, const char* title, const std::vector<C
     for (const auto& c : commands) out << "  " << Synopsis(c) << "\n      " << c.summary << "\n";
 }
 
-void PrintHelp(std::ostream& out) {
+void PrintUsageLines(std::ostream& out) {
     out << "usage: quillon-cli " << kGlobalUsage << " COMMAND [ARGS]\n"
         << "       quillon-cli help COMMAND   (or COMMAND --help): the command's usage\n"
         << "       quillon-cli --version\n";
+}
+
+// What a command line without a command gets: enough to go on from.
+void PrintShortUsage(std::ostream& out) {
+    PrintUsageLines(out);
+    out << "Run \"quillon-cli --help\" for the list of commands.\n";
+}
+
+void PrintHelp(std::ostream& out) {
+    PrintUsageLines(out);
+    out << "\nOptions take --opt VALUE or --opt=VALUE. Numbers are decimal, or hexadecimal after 0x;\n"
+        << "sizes may end in K, M or G (powers of 1024). --start defaults to " << camera::kHiddenVolumeStartText
+        << ".\nUnder --json standard output carries JSON alone. Exit status: 0 success, 1 failure, 2 usage error.\n";
     PrintCommandTable(out, "Volume commands", VolumeCommands());
     PrintCommandTable(out, "Camera commands", CameraCommands());
 }
@@ -95,9 +109,25 @@ bool CliAttachVolume(const CliContext& context) {
 
 int CliFail(const std::string& what, fat::Result reason) { return CliFail(what + ": " + fat::ResultText(reason)); }
 
+std::string CliDiskName(const CliOptions& options) {
+    return options.camera.empty() ? options.image : "the system disk of the camera " + options.camera;
+}
+
+namespace {
+
+// An image whose volume is not where --start points by default is most
+// often a plain volume image or one with a partition table: say where the
+// volume is, so the user need not guess. Empty when there is nothing to say.
+std::string StartHint(const CliOptions& options) {
+    if (options.camera.empty() && !options.start_given) return VolumeStartHint(MediaDeviceName(), options.image);
+    return {};
+}
+
+}  // namespace
+
 bool CliMountVolume(CliContext& context) {
     if (!CliAttachVolume(context)) return false;
-    const std::string& disk = context.options.camera.empty() ? context.options.image : context.options.camera;
+    const std::string disk = CliDiskName(context.options);
     auto device = device::PlatformBlockDevice::Open(MediaDeviceName(), ParseSectorNumber(MediaStartSector));
     if (!device) {
         CliFail("cannot open " + disk);
@@ -108,8 +138,10 @@ bool CliMountVolume(CliContext& context) {
     volume->SetDiagnostics(context.options.json ? fat::ErrorStreamDiagnostics() : fat::ConsoleDiagnostics());
     const fat::MountError error = volume->Mount(std::move(device));
     if (error != fat::MountError::None) {
+        const std::string hint = StartHint(context.options);
         CliFail("no FAT volume at sector " + context.options.start + " of " + disk + " (mount code " +
-                std::to_string(fat::MountCodeOf(error)) + ": " + fat::MountErrorText(error) + ")");
+                std::to_string(fat::MountCodeOf(error)) + ": " + fat::MountErrorText(error) + ")" +
+                (hint.empty() ? "" : "; " + hint));
         return false;
     }
     context.volume = std::move(volume);
@@ -130,7 +162,10 @@ int RunCli(int argc, char** argv) {
         const CliCommandLine line = ParseCliCommandLine(words, CliCommandOptionRules);
         switch (line.request) {
         case CliRequest::UsageError:
-            return CliUsage(line.usage_error);
+            if (!line.missing_command) return CliUsage(line.usage_error);
+            if (!words.empty()) std::cerr << "quillon-cli: " << line.usage_error << "\n";
+            PrintShortUsage(std::cerr);
+            return kExitUsage;
         case CliRequest::ShowHelp:
             PrintHelp(std::cout);
             return kExitOk;

@@ -52,6 +52,10 @@ bool CliAttachVolume(const CliContext& context);
 // message when that fails.
 bool CliMountVolume(CliContext& context);
 
+// The disk the volume commands work on, as messages name it: the --image
+// file, or the system disk of the --camera manifest.
+std::string CliDiskName(const CliOptions& options);
+
 // The options the command of that name declares, or null when there is none.
 const std::vector<CliOptionRule>* CliCommandOptionRules(const std::string& name);
 

@@ -119,6 +119,7 @@ bool ApplyGlobalOption(const CliOptionValue& option, CliCommandLine& line) {
                                         HexNumberText(kHighestStartSector) +
                                         " (decimal, or hexadecimal after 0x), not \"" + option.value + "\"");
         line.options.start = option.value;
+        line.options.start_given = true;
     }
     return true;
 }
@@ -195,8 +196,15 @@ CliCommandLine ParseCliCommandLine(const std::vector<std::string>& words, const 
     CliCommandLine line;
     OptionReader reader(words, line);
     if (!ReadGlobalOptions(reader, line)) return line;
+    // With both, a command would work on one disk while the user meant the other.
+    if (!line.options.image.empty() && !line.options.camera.empty()) {
+        UsageError(line, std::string(kImageOption) + " and " + kCameraOption +
+                             " name two different disks; give only one of them");
+        return line;
+    }
     if (reader.AtEnd()) {
         UsageError(line, "no command given");
+        line.missing_command = true;
         return line;
     }
     line.command = reader.Take();

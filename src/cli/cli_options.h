@@ -16,6 +16,7 @@ struct CliOptions {
     std::string start = camera::kHiddenVolumeStartText;
     std::string camera;
     bool json = false;
+    bool start_given = false;  // --start was on the command line
 };
 
 // One option a command accepts: "--name" or a short "-x".
@@ -48,6 +49,7 @@ struct CliCommandLine {
     std::vector<CliOptionValue> command_options;  // in the order given
     std::vector<std::string> args;                 // the command's own arguments
     std::string usage_error;                       // the message of a UsageError
+    bool missing_command = false;                  // a UsageError for want of a command
 };
 
 // The options a command declares, or null when there is no such command.

@@ -5,7 +5,9 @@
 
 #include "cli/camera_attach.h"
 #include "cli/camera_commands.h"
+#include "cli/cli_json.h"
 #include "device/discovery.h"
+#include "fat/engine.h"
 
 namespace {
 
@@ -58,13 +60,15 @@ int RunDetect(CliContext& context) {
     if (context.options.camera.empty()) return CliUsage("detect needs --camera FILE");
     std::string error;
     if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    // Discovery mounts the hidden volume; under --json its lines must not
+    // land among the JSON.
+    if (context.options.json) fat::DefaultVolume().SetDiagnostics(fat::ErrorStreamDiagnostics());
 
     DeviceRecord record;
     const bool mounted = DetectDevice(record, nullptr);
     std::fflush(stdout);
     if (context.options.json)
-        std::cout << RecordAsJson(record, mounted).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << "\n";
+        CliPrintJson(RecordAsJson(record, mounted));
     else
         PrintRecord(record, mounted);
     std::cout.flush();

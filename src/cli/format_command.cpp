@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/cli.h"
+#include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "cli/volume_commands.h"
 #include "device/platform_block_device.h"
@@ -98,6 +99,16 @@ std::string Describe(const FatFormatLayout& layout) {
            std::to_string(layout.sectors_per_cluster * kSectorSize) + " bytes";
 }
 
+nlohmann::ordered_json LayoutAsJson(const FatFormatLayout& layout, std::uint32_t start) {
+    nlohmann::ordered_json json;
+    json["type"] = layout.fat32 ? "FAT32" : "FAT16";
+    json["start"] = start;
+    json["bytes"] = std::uint64_t{layout.total_sectors} * kSectorSize;
+    json["sectors_per_cluster"] = layout.sectors_per_cluster;
+    json["cluster_count"] = layout.cluster_count;
+    return json;
+}
+
 }  // namespace
 
 int RunFormat(CliContext& context) {
@@ -121,15 +132,18 @@ int RunFormat(CliContext& context) {
         return kExitFailed;
     if (!CliAttachVolume(context)) return kExitFailed;
     const auto device = device::PlatformBlockDevice::Open(MediaDeviceName(), start);
-    if (!device) return CliFail("cannot open " + (on_image ? context.options.image : context.options.camera));
+    if (!device) return CliFail("cannot open " + CliDiskName(context.options));
     if (!FatFormatVolume(options, *device, &error)) return CliFail(error);
 
     // The new volume is checked the way every later command will see it.
     fat::Diagnostics& lines = context.options.json ? fat::ErrorStreamDiagnostics() : fat::ConsoleDiagnostics();
     const fat::Mounted mounted = fat::Mount(*device, lines);
     if (!mounted.volume)
-        return CliFail("the new volume does not mount (mount code " + std::to_string(fat::MountCodeOf(mounted.error)) +
-                       ")");
-    std::cout << "Formatted " << Describe(layout) << "\n";
+        return CliFail("the new volume at sector " + context.options.start + " of " + CliDiskName(context.options) +
+                       " does not mount (mount code " + std::to_string(fat::MountCodeOf(mounted.error)) + ")");
+    if (context.options.json)
+        CliPrintJson(LayoutAsJson(layout, start));
+    else
+        std::cout << "Formatted " << Describe(layout) << "\n";
     return kExitOk;
 }

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli.h"
+#include "cli/cli_json.h"
 #include "cli/volume_commands.h"
 #include "fat/engine.h"
 
@@ -14,7 +15,7 @@ int RunInfo(CliContext& context) {
     context.volume->Info(&volume);
     std::uint32_t free_clusters = 0;
     if (const fat::Result counted = context.volume->CountFreeClusters(&free_clusters); counted != fat::Result::Ok)
-        return CliFail("cannot read the FAT of " + context.options.image, counted);
+        return CliFail("cannot read the FAT of " + CliDiskName(context.options), counted);
 
     nlohmann::ordered_json info;
     info["type"] = volume.fat32 ? "FAT32" : "FAT16";
@@ -29,7 +30,7 @@ int RunInfo(CliContext& context) {
     info["free_clusters"] = free_clusters;
 
     if (context.options.json) {
-        std::cout << info.dump() << "\n";
+        CliPrintJson(info);
         return kExitOk;
     }
     const char* labels[] = {"Type",        "Volume start", "Sectors per cluster",

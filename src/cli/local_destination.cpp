@@ -91,9 +91,9 @@ bool LocalDestination::CreateTemporary() {
     // it alone, which a failure removes again. One directory operation a
     // file instead of two counts when a folder of thousands is copied.
     if (!replaced_mode_) {
-        fd_ = ::open(final_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd_ >= 0) {
-            temporary_path_ = final_path_;
+        const int fd = ::open(final_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            Adopt(final_path_, fd);
             in_place_ = true;
             return true;
         }
@@ -104,9 +104,9 @@ bool LocalDestination::CreateTemporary() {
     }
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const fs::path candidate = TemporaryNameBeside(final_path_, attempt);
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd_ >= 0) {
-            temporary_path_ = candidate;
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+        if (fd >= 0) {
+            Adopt(candidate, fd);
             if (replaced_mode_) ::fchmod(fd_, static_cast<mode_t>(*replaced_mode_));
             return true;
         }
@@ -114,6 +114,24 @@ bool LocalDestination::CreateTemporary() {
     }
     CliFail("cannot create " + final_path_.string() + ": " + SystemError());
     return false;
+}
+
+void LocalDestination::Adopt(const fs::path& path, int fd) {
+    fd_ = fd;
+    temporary_path_ = path;
+    struct stat created {};
+    if (::fstat(fd, &created) == 0) {
+        created_device_ = created.st_dev;
+        created_inode_ = created.st_ino;
+    }
+}
+
+// Looked at without following links: a name that now holds a link, a
+// device or another file was put there by someone else and is left alone.
+bool LocalDestination::StillOwnFile(const fs::path& path) const {
+    struct stat now {};
+    return ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == created_device_ &&
+           now.st_ino == created_inode_;
 }
 
 bool LocalDestination::Write(const void* bytes, std::size_t length) {
@@ -158,6 +176,6 @@ bool LocalDestination::Commit() {
 void LocalDestination::Discard() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    if (!temporary_path_.empty()) ::unlink(temporary_path_.c_str());
+    if (!temporary_path_.empty() && StillOwnFile(temporary_path_)) ::unlink(temporary_path_.c_str());
     temporary_path_.clear();
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -40,6 +41,10 @@ public:
 private:
     bool ResolveTarget(const std::filesystem::path& target, const std::vector<std::string>& read_files);
     bool CreateTemporary();
+    // Takes the file just created at path as this copy's own.
+    void Adopt(const std::filesystem::path& path, int fd);
+    // Whether path still names the regular file this copy created.
+    bool StillOwnFile(const std::filesystem::path& path) const;
     void Discard();
 
     std::filesystem::path final_path_;
@@ -48,6 +53,9 @@ private:
     // usual ones (0666 less the umask).
     std::optional<unsigned> replaced_mode_;
     int fd_ = -1;
+    // The identity of the file this copy created, to know it again.
+    std::uint64_t created_device_ = 0;
+    std::uint64_t created_inode_ = 0;
     bool to_standard_output_ = false;
     bool in_place_ = false;  // a new destination, written where it ends up
 };

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "cli/camera_commands.h"
+#include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "device/camera_layout.h"
 #include "device/discovery.h"
@@ -58,18 +59,23 @@ struct MakeCameraOptions {
     std::uint64_t user_free = kDefaultUserFree;
     std::uint64_t update_size = kDefaultUpdateSize;
     bool allow_impossible = false;
+    bool force = false;  // write over what DIR holds
+    bool json = false;
 };
 
 // Returns the exit status of a usage problem, or kExitOk.
 int ParseOptions(const CliContext& context, MakeCameraOptions* options) {
     if (context.args.size() != 1) return CliUsage("make-camera needs one folder: make-camera DIR [options]");
     options->dir = context.args[0];
+    options->json = context.options.json;
     for (const auto& [name, value] : context.command_options) {
         if (name == "--fs") {
             if (value != "fat16" && value != "fat32") return CliUsage("--fs takes fat16 or fat32");
             options->fat32 = value == "fat32";
         } else if (name == "--allow-impossible") {
             options->allow_impossible = true;
+        } else if (name == "--force") {
+            options->force = true;
         } else if (name == "--state") {
             const auto state = ParseCliNumber(value, UINT32_MAX);
             if (!state) return CliUsage("--state needs a whole number of 32 bits, not \"" + value + "\"");
@@ -102,6 +108,18 @@ std::string SizeProblem(const MakeCameraOptions& options) {
                " free bytes of the user volume (the update needs more free bytes than the file has); add "
                "--allow-impossible to make it anyway";
     return {};
+}
+
+// A camera made into a folder that holds files would overwrite some of
+// them and mix with the rest: only a new or empty folder, unless asked for.
+std::string FolderProblem(const MakeCameraOptions& options) {
+    std::error_code problem;
+    if (options.force || !fs::is_directory(options.dir, problem)) return {};
+    const bool empty = fs::is_empty(options.dir, problem);
+    if (problem) return "cannot look into " + options.dir.string() + ": " + problem.message();
+    if (empty) return {};
+    return options.dir.string() +
+           " is not empty; give a new or empty folder, or add --force to make the camera over what is there";
 }
 
 bool MakeSparseImage(const fs::path& path, std::uint64_t bytes, std::string* error) {
@@ -162,8 +180,9 @@ bool WriteSampleFile(fat::Volume& volume, const SampleFile& sample) {
     return volume.Close(file) == fat::Result::Ok && written;
 }
 
-bool FillHiddenVolume(fat::BlockDevice& device, std::string* error) {
-    const fat::Mounted mounted = fat::Mount(device, fat::ConsoleDiagnostics());
+bool FillHiddenVolume(fat::BlockDevice& device, bool json, std::string* error) {
+    // Under --json standard output carries JSON alone.
+    const fat::Mounted mounted = fat::Mount(device, json ? fat::ErrorStreamDiagnostics() : fat::ConsoleDiagnostics());
     if (!mounted.volume) {
         *error = "the freshly formatted hidden volume does not mount";
         return false;
@@ -203,7 +222,7 @@ bool MakeSystemDisk(const MakeCameraOptions& options, std::uint64_t* image_bytes
         return false;
     }
     return FormatHiddenVolume(*hidden_volume, hidden_bytes, options.fat32, error) &&
-           FillHiddenVolume(*hidden_volume, error);
+           FillHiddenVolume(*hidden_volume, options.json, error);
 }
 
 nlohmann::ordered_json Manifest(const MakeCameraOptions& options, std::uint64_t image_bytes) {
@@ -300,6 +319,7 @@ int RunMakeCamera(CliContext& context) {
     MakeCameraOptions options;
     if (int usage = ParseOptions(context, &options); usage != kExitOk) return usage;
     if (const std::string problem = SizeProblem(options); !problem.empty()) return CliFail(problem);
+    if (const std::string problem = FolderProblem(options); !problem.empty()) return CliFail(problem);
 
     std::string error;
     std::uint64_t image_bytes = 0;
@@ -310,7 +330,10 @@ int RunMakeCamera(CliContext& context) {
         !WriteTextFile(options.dir / kManifestName, Manifest(options, image_bytes).dump(2) + "\n", &error))
         return CliFail(error);
 
-    std::cout << "camera made in " << options.dir.string() << ": manifest "
-              << (options.dir / kManifestName).string() << "\n";
+    const std::string manifest = (options.dir / kManifestName).string();
+    if (options.json)
+        CliPrintJson({{"camera", options.dir.string()}, {"manifest", manifest}});
+    else
+        std::cout << "camera made in " << options.dir.string() << ": manifest " << manifest << "\n";
     return kExitOk;
 }

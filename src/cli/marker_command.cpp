@@ -6,9 +6,11 @@
 
 #include "cli/camera_attach.h"
 #include "cli/camera_commands.h"
+#include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "device/camera_layout.h"
 #include "device/discovery.h"
+#include "fat/engine.h"
 #include "device/physical_drive_name.h"
 #include "device/platform/platform.h"
 #include "update/marker.h"
@@ -59,6 +61,9 @@ int RunMarker(CliContext& context) {
     if (context.options.camera.empty()) return CliUsage("marker needs --camera FILE");
     std::string error;
     if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    // Discovery mounts the hidden volume; under --json its lines must not
+    // land among the JSON.
+    if (context.options.json) fat::DefaultVolume().SetDiagnostics(fat::ErrorStreamDiagnostics());
 
     DeviceRecord record;
     DetectDevice(record, nullptr);
@@ -70,7 +75,7 @@ int RunMarker(CliContext& context) {
         json["marker"] = choice->marker;
         json["physical_drive_number"] = record.PhysicalDriveNumber;
         json["result"] = WithoutLineEnd(outcome);
-        std::cout << json.dump() << "\n";
+        CliPrintJson(json);
     } else {
         std::cout << outcome;
     }

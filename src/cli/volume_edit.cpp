@@ -2,6 +2,7 @@
 #include <map>
 #include <vector>
 
+#include "cli/cli_json.h"
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
 #include "fat/engine.h"
@@ -103,19 +104,46 @@ int RunMkdir(CliContext& context) {
         return CliFail("cannot create folder " + path + ": a hidden or system entry has that name");
     if (made == fat::Result::NotFound) return CliFail("cannot create folder " + path + ": its parent folder is missing");
     if (made != fat::Result::Ok) return CliFail("cannot create folder " + path, made);
+    if (context.options.json) CliPrintJson({{"created", path}});
     return kExitOk;
 }
 
-int RunRm(CliContext& context) {
-    if (context.args.size() != 1) return CliUsage("rm needs PATH");
-    const bool recursive = HasCliOption(context.command_options, kRecursiveOption);
-    const std::string path = NormalVolumePath(context.args[0]);
-    if (path == "/") return CliFail("the root folder cannot be removed");
-    if (!CliMountVolume(context)) return kExitFailed;
+namespace {
+
+// One path of an rm; false with the message printed.
+bool RemovePath(fat::Volume& volume, const std::string& path, bool recursive) {
+    if (path == "/") {
+        CliFail("the root folder cannot be removed");
+        return false;
+    }
     FatEntryInfo info{};
-    if (!LookUp(*context.volume, path, &info)) return CliFail("no such file or folder on the volume: " + path);
-    if (info.is_directory && !recursive) return CliFail(path + " is a folder (use rm -r)");
-    return RemoveTree(*context.volume, path, info) ? kExitOk : kExitFailed;
+    if (!LookUp(volume, path, &info)) {
+        CliFail("no such file or folder on the volume: " + path);
+        return false;
+    }
+    if (info.is_directory && !recursive) {
+        CliFail(path + " is a folder (use rm -r)");
+        return false;
+    }
+    return RemoveTree(volume, path, info);
+}
+
+}  // namespace
+
+// Each path is removed on its own, as rm does: one that fails is reported
+// and the others are still removed.
+int RunRm(CliContext& context) {
+    if (context.args.empty()) return CliUsage("rm needs at least one PATH");
+    const bool recursive = HasCliOption(context.command_options, kRecursiveOption);
+    if (!CliMountVolume(context)) return kExitFailed;
+    nlohmann::ordered_json removed = nlohmann::ordered_json::array();
+    nlohmann::ordered_json failed = nlohmann::ordered_json::array();
+    for (const std::string& argument : context.args) {
+        const std::string path = NormalVolumePath(argument);
+        (RemovePath(*context.volume, path, recursive) ? removed : failed).push_back(path);
+    }
+    if (context.options.json) CliPrintJson({{"removed", removed}, {"failed", failed}});
+    return failed.empty() ? kExitOk : kExitFailed;
 }
 
 int RunRename(CliContext& context) {
@@ -136,5 +164,7 @@ int RunRename(CliContext& context) {
         return CliFail(new_name + " already exists beside " + path);
     if (const fat::Result renamed = volume.Rename(path, new_name); renamed != fat::Result::Ok)
         return CliFail("cannot rename " + path, renamed);
+    if (context.options.json)
+        CliPrintJson({{"renamed", path}, {"to", JoinVolumePath(parent.empty() ? "/" : parent, new_name)}});
     return kExitOk;
 }

@@ -1,7 +1,9 @@
-// quillon-cli ls: one directory of the volume, in directory order.
+// quillon-cli ls: one directory of the volume, in directory order, or the
+// one file a path names.
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "cli/cli_json.h"
 #include "cli/volume_commands.h"
 #include "cli/volume_paths.h"
 #include "fat/engine.h"
@@ -38,9 +40,9 @@ public:
     explicit ListingPrinter(bool json) : json_(json) {}
     void Row(const FatEntryInfo& entry) {
         if (!json_) return PrintTextRow(entry);
-        std::cout << (rows_++ ? "," : "[")
-                  << JsonRow(entry).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::cout << (rows_++ ? "," : "[") << CliJsonText(JsonRow(entry));
     }
+    std::size_t Rows() const { return rows_; }
     void End() {
         if (json_) std::cout << (rows_ ? "]" : "[]") << "\n";
     }
@@ -50,21 +52,33 @@ private:
     std::size_t rows_ = 0;
 };
 
+// A path that names a file is listed as that file alone, as ls does.
+bool IsFile(fat::Volume& volume, const std::string& path, FatEntryInfo* entry) {
+    return path != "/" && volume.Lookup(path, entry) == fat::Result::Ok && !entry->is_directory;
+}
+
 }  // namespace
 
 int RunLs(CliContext& context) {
     if (context.args.size() > 1) return CliUsage("ls takes at most one PATH");
     const std::string path = NormalVolumePath(context.args.empty() ? "/" : context.args[0]);
     if (!CliMountVolume(context)) return kExitFailed;
-    // One pass over the folder, whatever its size.
     ListingPrinter printer(context.options.json);
+    if (FatEntryInfo file{}; IsFile(*context.volume, path, &file)) {
+        printer.Row(file);
+        printer.End();
+        return kExitOk;
+    }
+    // One pass over the folder, whatever its size.
     const fat::Result listed = context.volume->ForEach(path, [&printer](const FatEntryInfo& entry) {
         if (IsListed(entry)) printer.Row(entry);
         return true;
     });
-    if (listed == fat::Result::NotFound || listed == fat::Result::NotADirectory || listed == fat::Result::BadName)
-        return CliFail("no such folder on the volume: " + path);
-    printer.End();
+    const bool no_folder =
+        listed == fat::Result::NotFound || listed == fat::Result::NotADirectory || listed == fat::Result::BadName;
+    // Rows already out are closed, so standard output stays whole JSON.
+    if (!no_folder || printer.Rows() > 0) printer.End();
+    if (no_folder) return CliFail("no such file or folder on the volume: " + path);
     if (listed != fat::Result::Ok)
         return CliFail("the listing of " + path + " may be incomplete", listed);
     return kExitOk;

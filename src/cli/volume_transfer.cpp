@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/camera_attach.h"
+#include "cli/cli_json.h"
 #include "cli/local_destination.h"
 #include "cli/local_tree.h"
 #include "cli/volume_commands.h"
@@ -92,8 +93,8 @@ bool ExportOpened(fat::Volume& volume, FatFile* opened, const std::string& sourc
     return out.Commit();
 }
 
-// Copies one volume file to a local destination.
-bool ExportFile(fat::Volume& volume, const std::string& source, const std::string& destination) {
+// Copies one volume file to a local file, or to standard output.
+bool ExportFile(fat::Volume& volume, const std::string& source, const std::string& target) {
     FatFile* opened = nullptr;
     const fat::Result result = volume.Open(source, "rb", &opened);
     if (result == fat::Result::NotFound) {
@@ -105,9 +106,9 @@ bool ExportFile(fat::Volume& volume, const std::string& source, const std::strin
         return false;
     }
     LocalDestination out;
-    if (destination == kStandardOutputName) {
+    if (target == kStandardOutputName) {
         out.OpenStandardOutput();
-    } else if (!out.Open(LocalTargetOf(source, destination), InstalledImageFiles())) {
+    } else if (!out.Open(target, InstalledImageFiles())) {
         volume.Close(opened);
         return false;
     }
@@ -332,16 +333,22 @@ private:
 int RunGet(CliContext& context) {
     if (context.args.size() != 2) return CliUsage("get needs PATH and DEST");
     const std::string source = NormalVolumePath(context.args[0]);
+    const std::string& destination = context.args[1];
+    const bool to_standard_output = destination == kStandardOutputName;
+    // Under --json standard output is for JSON alone, not a file's bytes.
+    if (to_standard_output && context.options.json)
+        return CliUsage("get to standard output (-) cannot go with --json: name a local file instead");
     if (!CliMountVolume(context)) return kExitFailed;
     fat::Volume& volume = *context.volume;
-    const std::string& destination = context.args[1];
-    if (source == "/" || IsVolumeFolder(volume, source)) {
-        // As cp -r: into DEST/NAME when DEST is a folder already, else as DEST.
-        if (destination == kStandardOutputName) return CliFail(source + " is a folder; it cannot go to standard output");
-        const fs::path target = LocalTargetOf(source == "/" ? "/volume" : source, destination);
-        return ExportFolder(volume, source, target) ? kExitOk : kExitFailed;
-    }
-    return ExportFile(volume, source, destination) ? kExitOk : kExitFailed;
+    const bool folder = source == "/" || IsVolumeFolder(volume, source);
+    if (folder && to_standard_output) return CliFail(source + " is a folder; it cannot go to standard output");
+    // As cp -r: into DEST/NAME when DEST is a folder already, else as DEST.
+    const std::string target =
+        to_standard_output ? destination : LocalTargetOf(source == "/" ? "/volume" : source, destination).string();
+    const bool copied = folder ? ExportFolder(volume, source, target) : ExportFile(volume, source, target);
+    if (!copied) return kExitFailed;
+    if (context.options.json) CliPrintJson({{"copied", source}, {"to", target}});
+    return kExitOk;
 }
 
 int RunPut(CliContext& context) {
@@ -355,5 +362,7 @@ int RunPut(CliContext& context) {
     if (!CliMountVolume(context)) return kExitFailed;
     if (!IsVolumeFolder(*context.volume, volume_dir)) return CliFail("no such folder on the volume: " + volume_dir);
     VolumeImport import(*context.volume, volume_dir);
-    return WalkLocalTree(local, import) ? kExitOk : kExitFailed;
+    if (!WalkLocalTree(local, import)) return kExitFailed;
+    if (context.options.json) CliPrintJson({{"imported", local.string()}, {"into", volume_dir}});
+    return kExitOk;
 }

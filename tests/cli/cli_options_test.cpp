@@ -26,8 +26,9 @@ struct ParseCase {
 };
 
 const ParseCase kParseCases[] = {
-    {"global_options_then_command", {"--image", "v.img", "--start", "0x10", "--camera", "c.json", "ls", "/DCIM"},
-     "ls [/DCIM] image=v.img start=0x10 camera=c.json"},
+    {"global_options_then_command", {"--image", "v.img", "--start", "0x10", "--json", "ls", "/DCIM"},
+     "ls [/DCIM] image=v.img start=0x10 json"},
+    {"camera_instead_of_image", {"--camera", "c.json", "--start=16", "info"}, "info [] start=16 camera=c.json"},
     {"global_options_with_equals", {"--image=v.img", "--start=16", "info"}, "info [] image=v.img start=16"},
     {"equals_splits_at_the_first", {"format", "--label=A=B"}, "format [] --label=A=B"},
     {"empty_value_after_equals", {"format", "--label="}, "format [] --label="},
@@ -50,7 +51,12 @@ const ParseCase kParseCases[] = {
     {"help_command_names_a_command", {"help", "put"}, "help put"},
     {"version", {"--version"}, "version"},
 
-    {"no_command", {"--image", "v.img"}, "usage error: no command given"},
+    {"nothing_at_all", {}, "usage error: no command given (short usage)"},
+    {"no_command", {"--image", "v.img"}, "usage error: no command given (short usage)"},
+    {"image_and_camera_together", {"--image", "v.img", "--camera", "c.json", "ls"},
+     "usage error: --image and --camera name two different disks; give only one of them"},
+    {"image_and_camera_with_equals", {"--camera=c.json", "--image=v.img", "info"},
+     "usage error: --image and --camera name two different disks; give only one of them"},
     {"unknown_command", {"frobnicate"}, "usage error: unknown command frobnicate"},
     {"help_for_an_unknown_command", {"help", "frobnicate"}, "usage error: unknown command frobnicate"},
     {"help_for_two_commands", {"help", "ls", "rm"}, "usage error: help takes one COMMAND"},
@@ -94,7 +100,7 @@ std::string CommandText(const CliCommandLine& line) {
 std::string Describe(const CliCommandLine& line) {
     switch (line.request) {
     case CliRequest::UsageError:
-        return "usage error: " + line.usage_error;
+        return "usage error: " + line.usage_error + (line.missing_command ? " (short usage)" : "");
     case CliRequest::ShowHelp:
         return "help";
     case CliRequest::ShowCommandHelp:

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <set>
 
+#include "cli/local_destination.h"
 #include "device/camera_layout.h"
 #include "support/test_support.h"
 
@@ -118,6 +119,43 @@ TEST_F(GetDestination, AFailedCopyLeavesTheDestinationAsItWas) {
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
+// As root every file can be unlinked, a device node too: a failed get must
+// remove only the file it made itself.
+TEST_F(GetDestination, AFailedGetRemovesNothingItDidNotCreate) {
+    fs::create_symlink("/dev/full", dir + "/full-link");
+    WriteFileBytes(dir + "/existing.bin", kKeptBytes);
+    struct stat full_before {};
+    ASSERT_EQ(::stat("/dev/full", &full_before), 0);
+    ASSERT_TRUE(S_ISCHR(full_before.st_mode));
+    const struct {
+        const char* name;
+        std::string destination;
+        bool cut_image;  // the read fails half-way instead of the write
+    } cases[] = {
+        {"the device /dev/full", "/dev/full", false},
+        {"a link to /dev/full", dir + "/full-link", false},
+        {"an existing file, the copy failing", dir + "/existing.bin", true},
+        {"a link to an existing file, the copy failing", dir + "/full-link", true},
+    };
+    for (const auto& c : cases) {
+        if (c.cut_image) {
+            fs::resize_file(image, kCutImageBytes);
+            fs::remove(dir + "/full-link");
+            fs::create_symlink("existing.bin", dir + "/full-link");
+        }
+        const std::set<std::string> names = NamesIn(dir);
+        const RunResult r = Quillon("get /disk.img " + Quote(c.destination));
+        EXPECT_EQ(r.exit_code, 1) << c.name << "\n" << r.err;
+        EXPECT_EQ(NamesIn(dir), names) << c.name;
+        struct stat full_after {};
+        ASSERT_EQ(::stat("/dev/full", &full_after), 0) << c.name << ": /dev/full is gone";
+        EXPECT_TRUE(S_ISCHR(full_after.st_mode)) << c.name;
+        EXPECT_EQ(full_after.st_rdev, full_before.st_rdev) << c.name;
+        EXPECT_EQ(ReadFileBytes(dir + "/existing.bin"), kKeptBytes) << c.name;
+    }
+    EXPECT_TRUE(fs::is_symlink(dir + "/full-link"));
+}
+
 TEST_F(GetDestination, DestinationsThatAreNoRegularFileAreRefused) {
     fs::create_directories(dir + "/folder/note.txt");
     const std::set<std::string> names = NamesIn(dir);
@@ -169,6 +207,47 @@ TEST_F(GetDestination, DashWritesToStandardOutput) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out, std::string(kNoteBytes.begin(), kNoteBytes.end()));
     EXPECT_EQ(NamesIn(dir), names);
+}
+
+// A destination made for the copy is removed when the copy fails, but only
+// while its name still holds that file: whatever took the name meanwhile
+// belongs to someone else.
+TEST(LocalDestinationDiscard, RemovesOnlyTheFileItCreated) {
+    const std::string dir = ScratchDir();
+    WriteFileBytes(dir + "/other.bin", kKeptBytes);
+    const struct {
+        const char* name;
+        void (*meanwhile)(const std::string& target, const std::string& other);
+        bool target_remains;
+    } cases[] = {
+        {"left as it was made", [](const std::string&, const std::string&) {}, false},
+        {"replaced by another file",
+         [](const std::string& target, const std::string&) {
+             fs::remove(target);
+             WriteFileBytes(target, kKeptBytes);
+         },
+         true},
+        {"replaced by a link", [](const std::string& target, const std::string& other) {
+             fs::remove(target);
+             fs::create_symlink(other, target);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        const std::string target = dir + "/new.bin";
+        fs::remove(target);
+        {
+            LocalDestination out;
+            ASSERT_TRUE(out.Open(target, {})) << c.name;
+            ASSERT_TRUE(out.Write(kNoteBytes.data(), kNoteBytes.size())) << c.name;
+            c.meanwhile(target, dir + "/other.bin");
+        }  // dropped without Commit, as after a failed copy
+        EXPECT_EQ(fs::exists(fs::symlink_status(target)), c.target_remains) << c.name;
+        if (c.target_remains) {
+            EXPECT_EQ(ReadFileBytes(target), kKeptBytes) << c.name;
+        }
+        EXPECT_EQ(ReadFileBytes(dir + "/other.bin"), kKeptBytes) << c.name;
+    }
 }
 
 // Under --camera the protected image is the camera's system disk.
