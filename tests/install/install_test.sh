@@ -91,6 +91,23 @@ for page in quillon quillon-cli; do
     check "$page.1 is installed" test -s "$man_page"
     check "$page.1 renders without warnings" renders "$man_page"
 done
+
+# The page is made from the installed tool's own help: every command that
+# help lists is on the page, and answers its own help from the installation.
+page_has_command() {  # page_has_command PAGE COMMAND
+    # No pipe into grep -q: its early exit would fail the pipe under pipefail.
+    local page
+    page=$(sed 's/\\-/-/g' "$1") || return 1
+    [[ $page == *"\\fB$2"* ]]
+}
+commands=$(without_display "$bin/quillon-cli" --help | awk '/^  [a-z]/ {print $1}')
+check "quillon-cli --help lists commands" test -n "$commands"
+for command in $commands; do
+    check "quillon-cli.1 describes $command" page_has_command "$share/man/man1/quillon-cli.1" "$command"
+    check "the installed quillon-cli help $command" without_display "$bin/quillon-cli" help "$command"
+done
+check "quillon.1 describes --camera" page_has_command "$share/man/man1/quillon.1" "--camera"
+
 check "the bash completion is installed" test -s "$share/bash-completion/completions/quillon-cli"
 check "the bash completion loads" bash -c "source '$share/bash-completion/completions/quillon-cli' && complete -p quillon-cli"
 desktop=$share/applications/quillon.desktop

@@ -209,6 +209,9 @@ TEST_F(UpdateRunTest, ProgressNamesItsPhaseAndCountsBytes) {
         if (p.total > 0) {
             EXPECT_EQ(p.total, size);
             EXPECT_LE(p.bytes, size);
+            // Once bytes have moved there is a pace to tell the time left from.
+            EXPECT_NE(p.seconds_left, kUnknownSecondsLeft) << "position " << p.position;
+            EXPECT_GE(p.seconds_left, 0) << "position " << p.position;
         }
     }
     EXPECT_EQ(phases, (std::vector<ProgressPhase>{ProgressPhase::Copy, ProgressPhase::Verify, ProgressPhase::Marker,
@@ -314,6 +317,66 @@ TEST_F(UpdateRunTest, LogTellsWhatTheRunFoundAndDid) {
                              "marker: written and read back", "| eject[", "ejected", "the update is on the camera"})
         EXPECT_NE(log.find(part), std::string::npos) << part << " in:\n" << log;
 }
+
+// A run that went wrong is the one a user reports: its log says which step
+// failed and why, and never that the update is on the camera.
+enum class LogFault { None, MarkerWritesFail, CopyCorrupts };
+
+struct LogCase {
+    const char* name;
+    UpdateCameraOptions options;
+    LogFault fault;
+    std::vector<std::string> present;
+    std::vector<std::string> absent;
+};
+void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
+
+UpdateCameraOptions WithEjectFailing() {
+    UpdateCameraOptions options;
+    options.eject_always_fails = true;
+    return options;
+}
+
+std::vector<LogCase> LogCases() {
+    const std::string not_completed = "run ended: the update was not completed";
+    const std::string on_camera = "run ended: the update is on the camera";
+    return {
+        {"marker_not_read_back", {}, LogFault::MarkerWritesFail,
+         {"copy: written and checked", "marker: did not read back", not_completed},
+         {"eject:", on_camera}},
+        {"copy_differs", {}, LogFault::CopyCorrupts,
+         {"copy failed: the copy on the camera differs from the update file", not_completed},
+         {"marker:", "eject:", on_camera}},
+        {"eject_fails", WithEjectFailing(), LogFault::None,
+         {"marker: written and read back", "| FSCTL_LOCK_VOLUME failed", "not ejected",
+          "run ended: the update is on the camera, which was not ejected"},
+         {not_completed}},
+        {"not_enough_space", WithFreeSpace(100000), LogFault::None,
+         {"stopped: ", "free: 100000 bytes, needed: more than 100000 bytes"},
+         {"copy: ", "copy failed", "marker:", "run ended"}},
+        {"state_refused", WithState(3), LogFault::None,
+         {"state word 3", "stopped: "},
+         {"update file", "copy: ", "copy failed", "marker:", "run ended"}},
+    };
+}
+
+class UpdateRunLogTest : public UpdateRunTest, public ::testing::WithParamInterface<LogCase> {};
+
+TEST_P(UpdateRunLogTest, NamesTheStepThatFailed) {
+    const LogCase& c = GetParam();
+    MakeRun(c.options);
+    faults_->device_writes_fail = c.fault == LogFault::MarkerWritesFail;
+    faults_->file_corrupts = c.fault == LogFault::CopyCorrupts;
+    StartAndWait();
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(LogPath());
+    const std::string log(bytes.begin(), bytes.end());
+    EXPECT_NE(log.find("camera found"), std::string::npos) << log;
+    for (const std::string& part : c.present) EXPECT_NE(log.find(part), std::string::npos) << part << " in:\n" << log;
+    for (const std::string& part : c.absent) EXPECT_EQ(log.find(part), std::string::npos) << part << " in:\n" << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UpdateRunLogTest, ::testing::ValuesIn(LogCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdateRunTest, CopyToAVolumeWithoutFilesSetsNoMarkerAndReturnsToStart) {
     MakeRun(WithFreeSpace(150000000, false));
