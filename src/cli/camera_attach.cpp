@@ -32,6 +32,10 @@ bool InstallCameraPlatform(const std::string& manifest, std::string* error) {
     return true;
 }
 
+bool InstallCommandPlatform(const std::string& manifest, std::string* error) {
+    return manifest.empty() || InstallCameraPlatform(manifest, error);
+}
+
 bool AttachCameraVolume(const std::string& manifest, const std::string& start, std::string* error) {
     auto camera_platform = platform::SimulatedPlatform::LoadManifest(manifest, error);
     if (!camera_platform) return false;

@@ -1,4 +1,4 @@
-// quillon-cli detect: device discovery on a simulated camera.
+// quillon-cli detect: device discovery on a simulated camera or on this computer.
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -53,13 +53,18 @@ std::string WhatIsMissing(const DeviceRecord& record) {
     return {};
 }
 
+constexpr char kNoCameraAttached[] = "No camera is attached to this computer.";
+
+bool NothingOfACamera(const DeviceRecord& record) {
+    return record.DevicePath.find("PHYSICAL") == std::string::npos && record.UserDriveRoot.empty();
+}
+
 }  // namespace
 
 int RunDetect(CliContext& context) {
     if (!context.args.empty()) return CliUsage("detect takes no arguments");
-    if (context.options.camera.empty()) return CliUsage("detect needs --camera FILE");
     std::string error;
-    if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    if (!InstallCommandPlatform(context.options.camera, &error)) return CliFail(error);
     // Discovery mounts the hidden volume; under --json its lines must not
     // land among the JSON.
     if (context.options.json) fat::DefaultVolume().SetDiagnostics(fat::ErrorStreamDiagnostics());
@@ -67,12 +72,17 @@ int RunDetect(CliContext& context) {
     DeviceRecord record;
     const bool mounted = DetectDevice(record, nullptr);
     std::fflush(stdout);
+    // On this computer no camera attached is an answer, not a failure; half
+    // a camera (one volume seen, the other not) still is one.
+    const bool none_attached = context.options.camera.empty() && NothingOfACamera(record);
     if (context.options.json)
         CliPrintJson(RecordAsJson(record, mounted));
+    else if (none_attached)
+        std::cout << kNoCameraAttached << "\n";
     else
         PrintRecord(record, mounted);
     std::cout.flush();
-
+    if (none_attached) return kExitOk;
     const std::string missing = WhatIsMissing(record);
     return missing.empty() ? kExitOk : CliFail(missing);
 }

@@ -58,9 +58,8 @@ int RunMarker(CliContext& context) {
     if (context.args.size() != 1) return CliUsage("marker takes one argument: appdata or apponly");
     const MarkerChoice* choice = FindChoice(context.args.front());
     if (!choice) return CliUsage("marker takes appdata or apponly, not " + context.args.front());
-    if (context.options.camera.empty()) return CliUsage("marker needs --camera FILE");
     std::string error;
-    if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    if (!InstallCommandPlatform(context.options.camera, &error)) return CliFail(error);
     // Discovery mounts the hidden volume; under --json its lines must not
     // land among the JSON.
     if (context.options.json) fat::DefaultVolume().SetDiagnostics(fat::ErrorStreamDiagnostics());

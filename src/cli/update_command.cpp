@@ -22,6 +22,7 @@
 #include "fat/diagnostics.h"
 #include "fat/engine.h"
 #include "texts/text_table.h"
+#include "update/rights_text.h"
 #include "update/update_run.h"
 
 namespace {
@@ -275,8 +276,7 @@ bool PrepareTexts(const std::string& gfx_directory, TextTable& texts, TerminalUp
         std::cerr << "quillon-cli: warning: " << TextTablePath(gfx_directory) << " line " << load.blank_line
                   << " is blank; the texts after it are not loaded\n";
     if (!platform::CurrentPlatform().IsAdministrator()) {
-        window.ShowMessage({text_key::kNotAdministrator,
-                            FormatWithoutArguments(LookupText(texts, text_key::kNotAdministrator))});
+        window.ShowMessage({MissingRightsTextKey(texts), MissingRightsText(texts)});
         return false;
     }
     return true;
@@ -287,9 +287,8 @@ bool PrepareTexts(const std::string& gfx_directory, TextTable& texts, TerminalUp
 int RunUpdate(CliContext& context) {
     UpdateArguments arguments;
     if (!ParseUpdateArguments(context, arguments)) return kExitUsage;
-    if (context.options.camera.empty()) return CliUsage("update needs --camera FILE");
     std::string error;
-    if (!InstallCameraPlatform(context.options.camera, &error)) return CliFail(error);
+    if (!InstallCommandPlatform(context.options.camera, &error)) return CliFail(error);
     if (const std::string clash = ImageClash(arguments.gfx_directory); !clash.empty()) return CliFail(clash);
 
     TerminalUpdateWindow window(context.options.json, arguments.answer);

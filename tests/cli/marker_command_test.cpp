@@ -60,7 +60,6 @@ TEST(MarkerCommand, UsageErrors) {
     EXPECT_EQ(Marker(camera, "").exit_code, 2);
     EXPECT_EQ(Marker(camera, "appall").exit_code, 2);
     EXPECT_EQ(Marker(camera, "appdata apponly").exit_code, 2);
-    EXPECT_EQ(Cli("marker appdata").exit_code, 2);
 }
 
 }  // namespace

@@ -279,7 +279,6 @@ TEST(UpdateCommand, MissingTextTableEndsAtOnce) {
 
 TEST(UpdateCommand, UsageErrors) {
     const UpdateCamera camera = MakeUpdateCamera(ScratchDir());
-    EXPECT_EQ(Cli("update --gfx " + Quote(camera.gfx_dir)).exit_code, 2);
     EXPECT_EQ(Update(camera, "--answer maybe").exit_code, 2);
     EXPECT_EQ(Update(camera, "extra").exit_code, 2);
     EXPECT_EQ(Update(camera, "--answer").exit_code, 2);

@@ -12,13 +12,18 @@
 #include "app/settings.h"
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
+#ifdef QUILLON_HAVE_LINUX_PLATFORM
+#include "device/platform/linux/linux_platform.h"
+#endif
 #include "ui/qt/quillon_dlg.h"
 
 namespace {
 
+#ifndef QUILLON_HAVE_LINUX_PLATFORM
 constexpr char kNoDevicesNotice[] =
     "No camera can be found: this build reaches devices only through a simulated camera "
     "(start with --camera FILE).";
+#endif
 
 // The command line as the process got it, before Qt takes out its own options.
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
@@ -99,13 +104,18 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
     return dialog.StartUpFailed() ? kExitFailed : kExitOk;
 }
 
-// The simulated camera is this build's only backend. The core leaves the
-// choice to the program, so it is made here even when no camera is given.
+// This computer's own devices where the build has a backend for them, else
+// only a simulated camera. The core leaves the choice to the program, so it
+// is made here even when no camera is given.
 bool CQuillonApp::InstallDevices(const AppOptions& options, std::string* notice) {
     if (options.camera_manifest.empty()) {
+#ifdef QUILLON_HAVE_LINUX_PLATFORM
+        platform::InstallPlatform(platform::MakeLinuxPlatform());
+#else
         platform::InstallPlatform(std::make_unique<platform::SimulatedPlatform>());
         std::fprintf(stderr, "quillon: %s\n", kNoDevicesNotice);
         *notice = kNoDevicesNotice;
+#endif
         return true;
     }
     std::string error;

@@ -182,6 +182,17 @@ DeviceHoldResult HoldFile(const std::string& path) {
     return {std::make_unique<FileHold>(std::move(descriptor)), false};
 }
 
+namespace {
+class QueryDevice : public Device {
+public:
+    bool Seek(std::uint64_t) override { return true; }
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+};
+}  // namespace
+
+std::unique_ptr<Device> MakeQueryDevice() { return std::make_unique<QueryDevice>(); }
+
 bool RemoveLocalFile(const std::string& path) {
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT;

@@ -32,6 +32,10 @@ private:
     std::map<std::pair<std::string, bool>, std::shared_ptr<Entry>> entries_;
 };
 
+// Stands for an opened volume or device interface: it answers queries and
+// control requests through the platform, but carries no data of its own.
+std::unique_ptr<Device> MakeQueryDevice();
+
 // Opens a regular file or block device as a Device; null when it does not
 // open. Like a disk, it never grows: a write past the end of a regular file
 // fails and leaves the file as it was.

@@ -103,6 +103,8 @@ public:
 
     // Whether the user holds the rights raw disk access needs.
     virtual bool IsAdministrator() = 0;
+    // The key of the text table's text that tells the user how to get them.
+    virtual const char* MissingRightsTextKey() const { return "OT0"; }
     // Waits on the calling thread (retry pauses of the eject).
     virtual void Pause(unsigned milliseconds) = 0;
 };

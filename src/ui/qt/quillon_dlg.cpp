@@ -22,6 +22,7 @@
 #include "ui/qt/message_boxes.h"
 #include "ui/qt/screen_layout.h"
 #include "update/marker.h"
+#include "update/rights_text.h"
 #include "update/update_run.h"
 
 namespace {
@@ -202,7 +203,7 @@ void CQuillonDlg::LoadTexts() {
 void CQuillonDlg::CheckAdministrator() {
     if (platform::CurrentPlatform().IsAdministrator())
         return;
-    boxes_->Inform(this, QString::fromStdString(FormatWithoutArguments(LookupText(Texts, text_key::kNotAdministrator))));
+    boxes_->Inform(this, QString::fromStdString(MissingRightsText(Texts)));
     start_up_failed_ = true;
     OnOK();
 }

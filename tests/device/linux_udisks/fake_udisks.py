@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""A stand-in for the udisks2 service, for the udisks client's tests.
+"""A stand-in for the udisks2 service, for the udisks client's and the Linux
+backend's tests.
 
 It owns org.freedesktop.UDisks2 on the bus given by --address, prints
 "ready" on standard output once it does, and serves these devices:
@@ -14,13 +15,38 @@ It owns org.freedesktop.UDisks2 on the bus given by --address, prints
   /dev/sdf1  slow     Mount answers after a long pause
   /dev/sdg1  loose    a block device that belongs to no drive
 
-Every request to a device is appended to --calls as one JSON line:
+With --devices FILE it serves the devices that FILE lists instead: a JSON
+list of objects with these keys (only "node" is required):
+
+  node           the device node, "/dev/sdc"
+  name           the name in object paths and in the --calls log; default
+                 the node's last part ("sdc")
+  mounted        whether the file system is mounted at the start (false)
+  mount_path     where it is mounted, or gets mounted; the tests give a
+                 plain folder, as nothing is mounted for real. Default
+                 /media/quillon/<NAME>
+  drive          the name of its drive, for Eject and PowerOff; devices
+                 naming one drive share it; null or absent: no drive
+  can_power_off  whether that drive can power off (true)
+  auth           "allowed" (default), "ask" (refused unless the user may be
+                 asked) or "denied" (every request refused), as polkit would
+  open_file      what OpenDevice opens; default the node itself
+  size           the Block's Size in bytes (64 MiB)
+  fail           {"METHOD": N, ...}: the first N calls of METHOD fail
+                 (Mount, Unmount, OpenDevice, Eject, PowerOff); a value may
+                 also be {"times": N, "error": "NAME", "message": "TEXT"}
+                 for another error than the method's usual one. Eject and
+                 PowerOff count per drive.
+
+Every request is appended to --calls as one JSON line, under the name of the
+device or, for Eject and PowerOff, of the drive it went to:
 {"device": ..., "method": ..., "options": {...}}.
 """
 
 import argparse
 import json
 import os
+import re
 import sys
 import time
 
@@ -39,8 +65,28 @@ FILESYSTEM = 'org.freedesktop.UDisks2.Filesystem'
 DRIVE = 'org.freedesktop.UDisks2.Drive'
 ERROR = 'org.freedesktop.UDisks2.Error.'
 SLOW_SECONDS = 5
+DEFAULT_SIZE = 64 << 20
+
+# What a failing call answers unless the device description says otherwise:
+# what udisks2 itself answers when the device is busy.
+USUAL_FAILURES = {
+    'Mount': (ERROR + 'Failed', 'Error mounting: device busy'),
+    'Unmount': (ERROR + 'DeviceBusy', 'target is busy'),
+    'OpenDevice': (ERROR + 'Failed', 'Error opening device: busy'),
+    'Eject': (ERROR + 'Failed', 'Error ejecting: medium busy'),
+    'PowerOff': (ERROR + 'Failed', 'Error powering off drive: busy'),
+}
+BLOCK_METHODS = ('Mount', 'Unmount', 'OpenDevice')
+DRIVE_METHODS = ('Eject', 'PowerOff')
+DEVICE_KEYS = {'node', 'name', 'mounted', 'mount_path', 'drive', 'can_power_off', 'auth',
+               'open_file', 'size', 'fail'}
+AUTH_CHOICES = ('allowed', 'ask', 'denied')
 
 args = None
+
+
+class DescriptionError(Exception):
+    pass
 
 
 def path_bytes(path):
@@ -71,76 +117,83 @@ def fail(name, text):
     raise dbus.exceptions.DBusException(text, name=name)
 
 
-def check_consent(device, options):
-    if device == 'denied':
+def check_consent(spec, options):
+    if spec['auth'] == 'denied':
         fail(ERROR + 'NotAuthorized', 'Not authorized to perform operation')
-    if device == 'consent' and bool(options.get('auth.no_user_interaction', False)):
+    if spec['auth'] == 'ask' and bool(options.get('auth.no_user_interaction', False)):
         fail(ERROR + 'NotAuthorizedCanObtain', 'Authentication is required')
 
 
-class Counter:
-    """Fails the first `failures` calls."""
+class Failures:
+    """Fails the first calls of a method, as many as it was told."""
 
-    def __init__(self, failures):
-        self.left = failures
+    def __init__(self, method, rule):
+        self.name, self.text = USUAL_FAILURES[method]
+        if isinstance(rule, dict):
+            self.left = rule.get('times', 0)
+            self.name = rule.get('error', self.name)
+            self.text = rule.get('message', self.text)
+        else:
+            self.left = rule
 
-    def should_fail(self):
+    def check(self):
         if self.left > 0:
             self.left -= 1
-            return True
-        return False
+            fail(self.name, self.text)
 
 
-def block_path(device):
-    return ROOT + '/block_devices/' + device
+def block_path(name):
+    return ROOT + '/block_devices/' + name
 
 
-def drive_path(device):
-    return ROOT + '/drives/' + device
+def drive_path(name):
+    return ROOT + '/drives/' + name
 
 
-def add_block(device, node, drive, mount_points):
-    path = block_path(device)
+def add_block(spec):
+    name, node = spec['name'], spec['node']
+    path = block_path(name)
     objects[ROOT].AddObject(path, BLOCK, {
         'Device': path_bytes(node),
         'PreferredDevice': path_bytes(node),
-        'Symlinks': path_list(['/dev/disk/by-label/' + device.upper()]),
-        'Drive': dbus.ObjectPath(drive_path(device) if drive else '/'),
-        'Size': dbus.UInt64(64 << 20),
+        'Symlinks': path_list(spec['symlinks']),
+        'Drive': dbus.ObjectPath(drive_path(spec['drive']) if spec['drive'] else '/'),
+        'Size': dbus.UInt64(spec['size']),
     }, [])
     obj = objects[path]
-    obj.AddProperties(FILESYSTEM, {'MountPoints': path_list(mount_points)})
-    unmount_failures = Counter(2 if device == 'flaky' else 0)
+    obj.AddProperties(FILESYSTEM, {
+        'MountPoints': path_list([spec['mount_path']] if spec['mounted'] else [])})
+    failures = {method: Failures(method, spec['fail'].get(method, 0)) for method in BLOCK_METHODS}
 
     def mount(self, options):
-        record(device, 'Mount', options)
-        check_consent(device, options)
-        if device == 'slow':
+        record(name, 'Mount', options)
+        check_consent(spec, options)
+        failures['Mount'].check()
+        if spec['slow']:
             time.sleep(SLOW_SECONDS)
         if len(self.props[FILESYSTEM]['MountPoints']) > 0:
             fail(ERROR + 'AlreadyMounted', 'Device ' + node + ' is already mounted')
-        mount_path = '/media/quillon/' + device.upper()
-        self.props[FILESYSTEM]['MountPoints'] = path_list([mount_path])
-        return mount_path
+        self.props[FILESYSTEM]['MountPoints'] = path_list([spec['mount_path']])
+        return spec['mount_path']
 
     def unmount(self, options):
-        record(device, 'Unmount', options)
-        check_consent(device, options)
-        if unmount_failures.should_fail():
-            fail(ERROR + 'DeviceBusy', 'target is busy')
+        record(name, 'Unmount', options)
+        check_consent(spec, options)
+        failures['Unmount'].check()
         if len(self.props[FILESYSTEM]['MountPoints']) == 0:
             fail(ERROR + 'NotMounted', 'Device ' + node + ' is not mounted')
         self.props[FILESYSTEM]['MountPoints'] = path_list([])
 
     def open_device(self, mode, options):
-        record(device, 'OpenDevice:' + mode, options)
-        if device == 'denied':
+        record(name, 'OpenDevice:' + mode, options)
+        if spec['auth'] == 'denied':
             fail('org.freedesktop.DBus.Error.AccessDenied', 'Permission denied')
-        check_consent(device, options)
+        check_consent(spec, options)
+        failures['OpenDevice'].check()
         flags = {'r': os.O_RDONLY, 'rw': os.O_RDWR}.get(str(mode))
         if flags is None:
             fail(ERROR + 'Failed', 'Unknown mode ' + mode)
-        fd = os.open(args.device_file, flags)
+        fd = os.open(spec['open_file'], flags)
         try:
             return dbus.types.UnixFd(fd)  # takes a copy of its own
         finally:
@@ -151,28 +204,28 @@ def add_block(device, node, drive, mount_points):
         ('Unmount', 'a{sv}', '', unmount),
     ])
     obj.AddMethods(BLOCK, [('OpenDevice', 'sa{sv}', 'h', open_device)])
-    if drive:
-        add_drive(device, can_power_off=(device != 'flaky'))
 
 
-def add_drive(device, can_power_off):
-    path = drive_path(device)
+def add_drive(spec):
+    """The drive of `spec`; its calls are logged under the drive's name."""
+    name = spec['drive']
+    path = drive_path(name)
     objects[ROOT].AddObject(path, DRIVE, {
         'Ejectable': dbus.Boolean(True),
-        'CanPowerOff': dbus.Boolean(can_power_off),
-        'Model': dbus.String(device),
+        'CanPowerOff': dbus.Boolean(spec['can_power_off']),
+        'Model': dbus.String(name),
     }, [])
-    eject_failures = Counter(2 if device == 'flaky' else 0)
+    failures = {method: Failures(method, spec['fail'].get(method, 0)) for method in DRIVE_METHODS}
 
     def eject(_self, options):
-        record(device, 'Eject', options)
-        check_consent(device, options)
-        if eject_failures.should_fail():
-            fail(ERROR + 'Failed', 'Error ejecting: medium busy')
+        record(name, 'Eject', options)
+        check_consent(spec, options)
+        failures['Eject'].check()
 
     def power_off(_self, options):
-        record(device, 'PowerOff', options)
-        check_consent(device, options)
+        record(name, 'PowerOff', options)
+        check_consent(spec, options)
+        failures['PowerOff'].check()
 
     objects[path].AddMethods(DRIVE, [
         ('Eject', 'a{sv}', '', eject),
@@ -195,16 +248,120 @@ def resolve_device(_self, devspec, _options):
     return dbus.Array(found, signature='o')
 
 
+def built_in_devices():
+    def device(name, node, **settings):
+        spec = {'name': name, 'node': node, 'drive': name, 'mounted': False,
+                'mount_path': '/media/quillon/' + name.upper(), 'can_power_off': True,
+                'auth': 'allowed', 'open_file': args.device_file, 'size': DEFAULT_SIZE,
+                'fail': {}, 'slow': False, 'symlinks': ['/dev/disk/by-label/' + name.upper()]}
+        spec.update(settings)
+        return spec
+
+    return [
+        device('camera', '/dev/sdb1'),
+        device('flaky', '/dev/sdc1', mounted=True, can_power_off=False,
+               fail={'Unmount': 2, 'Eject': 2}),
+        device('consent', '/dev/sdd1', auth='ask'),
+        device('denied', '/dev/sde1', mounted=True, auth='denied'),
+        device('slow', '/dev/sdf1', slow=True),
+        device('loose', '/dev/sdg1', drive=None),
+    ]
+
+
+def check_failure_rule(where, method, rule):
+    if method not in USUAL_FAILURES:
+        raise DescriptionError('%s: "fail" names %r, not one of %s'
+                               % (where, method, ', '.join(sorted(USUAL_FAILURES))))
+    if isinstance(rule, dict):
+        unknown = set(rule) - {'times', 'error', 'message'}
+        if unknown:
+            raise DescriptionError('%s: unknown keys in "fail.%s": %s' % (where, method, sorted(unknown)))
+        rule = rule.get('times', 0)
+    if not isinstance(rule, int) or isinstance(rule, bool) or rule < 0:
+        raise DescriptionError('%s: "fail.%s" needs a count of calls, not %r' % (where, method, rule))
+
+
+def described_device(index, entry):
+    """One entry of --devices, checked, with its defaults filled in: a typo
+    in a test's description must not pass as a device that behaves well."""
+    where = '--devices entry %d' % index
+    if not isinstance(entry, dict) or not isinstance(entry.get('node'), str):
+        raise DescriptionError(where + ': needs an object with a "node"')
+    unknown = set(entry) - DEVICE_KEYS
+    if unknown:
+        raise DescriptionError('%s: unknown keys %s' % (where, sorted(unknown)))
+    name = entry.get('name', os.path.basename(entry['node']))
+    if not re.fullmatch(r'[A-Za-z0-9_]+', name):
+        raise DescriptionError('%s: the name %r cannot stand in an object path' % (where, name))
+    drive = entry.get('drive')
+    if drive is not None and not re.fullmatch(r'[A-Za-z0-9_]+', str(drive)):
+        raise DescriptionError('%s: the drive %r cannot stand in an object path' % (where, drive))
+    if entry.get('auth', 'allowed') not in AUTH_CHOICES:
+        raise DescriptionError('%s: "auth" is one of %s' % (where, ', '.join(AUTH_CHOICES)))
+    fail_rules = entry.get('fail', {})
+    if not isinstance(fail_rules, dict):
+        raise DescriptionError(where + ': "fail" needs an object')
+    for method, rule in fail_rules.items():
+        check_failure_rule(where, method, rule)
+    return {
+        'name': name,
+        'node': entry['node'],
+        'drive': drive,
+        'mounted': bool(entry.get('mounted', False)),
+        'mount_path': entry.get('mount_path', '/media/quillon/' + name.upper()),
+        'can_power_off': bool(entry.get('can_power_off', True)),
+        'auth': entry.get('auth', 'allowed'),
+        'open_file': entry.get('open_file', entry['node']),
+        'size': int(entry.get('size', DEFAULT_SIZE)),
+        'fail': fail_rules,
+        'slow': False,
+        'symlinks': [],
+    }
+
+
+def drive_settings(spec):
+    return (spec['can_power_off'], spec['auth'],
+            json.dumps({m: spec['fail'][m] for m in DRIVE_METHODS if m in spec['fail']}, sort_keys=True))
+
+
+def read_devices(path):
+    with open(path, encoding='utf-8') as description:
+        entries = json.load(description)
+    if not isinstance(entries, list):
+        raise DescriptionError('--devices needs a JSON list of devices')
+    specs = [described_device(i, entry) for i, entry in enumerate(entries)]
+    names, drives = set(), {}
+    for spec in specs:
+        if spec['name'] in names:
+            raise DescriptionError('--devices names %r twice' % spec['name'])
+        names.add(spec['name'])
+        # A shared drive is one object: its behaviour cannot differ by who asks.
+        drive = spec['drive']
+        if drive is not None and drives.setdefault(drive, drive_settings(spec)) != drive_settings(spec):
+            raise DescriptionError('--devices gives the drive %r different settings' % drive)
+    return specs
+
+
 def main():
     global args
     parser = argparse.ArgumentParser()
     parser.add_argument('--address', required=True)
-    parser.add_argument('--device-file', required=True)
+    parser.add_argument('--device-file', help='what OpenDevice opens for the built-in devices')
+    parser.add_argument('--devices', help='a JSON list of the devices to serve instead of the built-in ones')
     parser.add_argument('--calls', required=True)
     parser.add_argument('--log', default=os.devnull)
     parser.add_argument('--without-resolve-device', action='store_true',
                         help='act as a udisks2 older than Manager.ResolveDevice')
     args = parser.parse_args()
+    if args.devices:
+        try:
+            devices = read_devices(args.devices)
+        except (OSError, ValueError, DescriptionError) as problem:
+            parser.error('cannot use --devices %s: %s' % (args.devices, problem))
+    elif not args.device_file:
+        parser.error('the built-in devices need --device-file')
+    else:
+        devices = built_in_devices()
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(args.address)
@@ -219,12 +376,10 @@ def main():
         objects[ROOT + '/Manager'].AddMethods(MANAGER, [
             ('ResolveDevice', 'a{sv}a{sv}', 'ao', resolve_device)])
 
-    add_block('camera', '/dev/sdb1', drive=True, mount_points=[])
-    add_block('flaky', '/dev/sdc1', drive=True, mount_points=['/media/quillon/FLAKY'])
-    add_block('consent', '/dev/sdd1', drive=True, mount_points=[])
-    add_block('denied', '/dev/sde1', drive=True, mount_points=['/media/quillon/DENIED'])
-    add_block('slow', '/dev/sdf1', drive=True, mount_points=[])
-    add_block('loose', '/dev/sdg1', drive=False, mount_points=[])
+    for spec in devices:
+        add_block(spec)
+        if spec['drive'] and drive_path(spec['drive']) not in objects:
+            add_drive(spec)
 
     print('ready', flush=True)
     GLib.MainLoop().run()

@@ -15,15 +15,6 @@ namespace {
 
 const char kDevicePrefix[] = "\\\\.\\";
 
-// Stands for an opened volume or device interface: it answers queries and
-// control requests through the platform, but carries no data of its own.
-class QueryDevice : public Device {
-public:
-    bool Seek(std::uint64_t) override { return true; }
-    std::size_t Read(void*, std::size_t) override { return 0; }
-    std::size_t Write(const void*, std::size_t) override { return 0; }
-};
-
 unsigned FailuresBeforeSuccess(const SimulatedEject& eject, VolumeControl control) {
     switch (control) {
         case VolumeControl::Lock: return eject.lock_failures;
@@ -94,9 +85,9 @@ std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, D
     if (const SimulatedDrive* drive = DriveOfVolumeName(name)) {
         // Queries need only the volume; the eject opens it for reading.
         const bool opens = drive->opens && (access == DeviceAccess::Query || !drive->eject.open_fails);
-        return opens ? std::make_unique<QueryDevice>() : nullptr;
+        return opens ? MakeQueryDevice() : nullptr;
     }
-    if (InterfaceOfPath(name)) return std::make_unique<QueryDevice>();
+    if (InterfaceOfPath(name)) return MakeQueryDevice();
     return nullptr;
 }
 
