@@ -37,6 +37,9 @@ using blockdev::WindowsVolume;
 // answers them all, and a device plugged in meanwhile is seen at the next
 // Start. The check before a write never uses it.
 constexpr auto kViewLifetime = std::chrono::milliseconds(1000);
+// A mount the user refused is not asked for again at once: one Start asks
+// several questions of the volume, and each would bring up the prompt.
+constexpr auto kRefusedMountMemory = std::chrono::seconds(10);
 
 const char kDevicePrefix[] = "\\\\.\\";
 const char kLockFileSuffix[] = ".lock";
@@ -428,11 +431,17 @@ private:
         if (auto learned = learned_mounts_.find(volume->devnode); learned != learned_mounts_.end())
             return learned->second;
         const std::string devnode = volume->devnode;
+        const auto now = std::chrono::steady_clock::now();
+        if (auto refused = refused_mounts_.find(devnode);
+            refused != refused_mounts_.end() && now - refused->second < kRefusedMountMemory)
+            return std::nullopt;
         const udisks::MountResult mounted = options_.volumes->Mount(devnode);
         if (!mounted.ok || mounted.mount_path.empty()) {
             Say("quillon: cannot mount " + devnode + ": " + mounted.message);
+            if (mounted.not_authorized) refused_mounts_[devnode] = now;
             return std::nullopt;
         }
+        refused_mounts_.erase(devnode);
         learned_mounts_[devnode] = mounted.mount_path;
         return mounted.mount_path;
     }
@@ -483,10 +492,8 @@ private:
     std::unique_ptr<Device> OpenRawDisk(const DevicesSeen& seen, const WindowsDisk& disk, DeviceAccess access) {
         const bool for_writing = access == DeviceAccess::ReadWrite;
         if (for_writing) {
-            if (const std::string refusal = WriteRefusal(seen, disk.devnode); !refusal.empty()) {
-                Say("quillon: not opened for writing: " + refusal);
-                return nullptr;
-            }
+            // Quietly: the drive lists of the sector tools ask every disk.
+            if (!WriteRefusal(seen, disk.devnode).empty()) return nullptr;
         }
         udisks::FileDescriptor fd(::open(disk.devnode.c_str(), (for_writing ? O_RDWR : O_RDONLY) | O_CLOEXEC));
         if (!fd.Valid() && (errno == EACCES || errno == EPERM || errno == EROFS)) {
@@ -519,6 +526,7 @@ private:
     std::chrono::steady_clock::time_point seen_at_;
     std::string last_error_;
     std::map<std::string, std::string> learned_mounts_;  // device node -> where udisks2 mounted it
+    std::map<std::string, std::chrono::steady_clock::time_point> refused_mounts_;
 };
 
 }  // namespace
