@@ -54,7 +54,8 @@ void PrintHelp(std::ostream& out) {
         << "sizes may end in K, M or G (powers of 1024). --start defaults to " << camera::kHiddenVolumeStartText
         << ".\nUnder --json standard output carries JSON alone. Exit status: 0 success, 1 failure, 2 usage error.\n";
     PrintCommandTable(out, "Volume commands", VolumeCommands());
-    PrintCommandTable(out, "Camera commands", CameraCommands());
+    PrintCommandTable(out, "Camera commands (on the simulated camera of --camera; without it, on this computer's devices)",
+                      CameraCommands());
 }
 
 void PrintCommandHelp(std::ostream& out, const CliCommand& command) {

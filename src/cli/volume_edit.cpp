@@ -4,8 +4,8 @@
 
 #include "cli/cli_json.h"
 #include "cli/volume_commands.h"
-#include "cli/volume_paths.h"
 #include "fat/engine.h"
+#include "transfer/volume_paths.h"
 
 namespace {
 

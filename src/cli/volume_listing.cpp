@@ -5,8 +5,8 @@
 
 #include "cli/cli_json.h"
 #include "cli/volume_commands.h"
-#include "cli/volume_paths.h"
 #include "fat/engine.h"
+#include "transfer/volume_paths.h"
 #include "ui/volume_text.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // streamed in chunks so memory stays bounded whatever the file size.
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -12,16 +12,21 @@
 
 #include "cli/camera_attach.h"
 #include "cli/cli_json.h"
-#include "cli/local_destination.h"
-#include "cli/local_tree.h"
 #include "cli/volume_commands.h"
-#include "cli/volume_paths.h"
 #include "device/platform/sim/sim_platform.h"
 #include "fat/engine.h"
+#include "transfer/local_destination.h"
+#include "transfer/local_stamp.h"
+#include "transfer/local_tree.h"
+#include "transfer/volume_paths.h"
+#include "transfer/volume_room.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Text that names standard output as a destination.
+constexpr char kStandardOutputName[] = "-";
 
 // A multiple of every cluster size, so whole clusters pass straight through.
 constexpr std::size_t kChunkBytes = 1u << 20;
@@ -39,22 +44,6 @@ struct CloseFile {
 };
 using OpenVolumeFile = std::unique_ptr<FatFile, CloseFile>;
 
-// A local modification time as the engine's stamp text.
-std::string StampFromSeconds(std::int64_t modified) {
-    const auto seconds = static_cast<std::time_t>(modified);
-    const std::tm* parts = std::localtime(&seconds);
-    if (!parts) return {};
-    // Four-digit years and seconds: the engine keeps what FAT can hold of them.
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", parts);
-    return stamp;
-}
-
-std::string StampOf(const fs::path& local) {
-    platform::LocalFileFacts facts{};
-    return platform::ReadLocalFileFacts(local.string(), &facts) ? StampFromSeconds(facts.modified) : std::string();
-}
-
 bool IsVolumeFolder(fat::Volume& volume, const std::string& path) {
     if (path == "/") return true;
     FatEntryInfo info{};
@@ -64,6 +53,32 @@ bool IsVolumeFolder(fat::Volume& volume, const std::string& path) {
 bool VolumeEntryExists(fat::Volume& volume, const std::string& path) {
     FatEntryInfo info{};
     return path == "/" || volume.Lookup(path, &info) == fat::Result::Ok;
+}
+
+// The messages get has always given for its destinations.
+std::string DestinationMessage(const DestinationFailure& failure) {
+    const std::string& path = failure.path;
+    switch (failure.problem) {
+        case DestinationProblem::IsFolder: return path + " is a folder; nothing was copied";
+        case DestinationProblem::NotRegularFile:
+            return path + " is not a regular file (a device, pipe or socket); get writes only regular files, " +
+                   "or standard output with " + kStandardOutputName;
+        case DestinationProblem::ReadFile:
+            return path + " is the disk image " + failure.detail +
+                   " that the volume is read from; choose another destination";
+        case DestinationProblem::CannotFollowLink: return "cannot follow the link " + path + ": " + failure.detail;
+        case DestinationProblem::CannotCreate: return "cannot create " + path + ": " + failure.detail;
+        case DestinationProblem::CannotWrite:
+            return path.empty() ? "cannot write to standard output"
+                                : "cannot write " + path + ": " + failure.detail + "; nothing was saved";
+        case DestinationProblem::None: break;
+    }
+    return "cannot write " + path;
+}
+
+bool DestinationFailed(const LocalDestination& out) {
+    CliFail(DestinationMessage(out.Failure()));
+    return false;
 }
 
 // An existing local folder receives the file under its volume name.
@@ -87,10 +102,10 @@ bool ExportOpened(fat::Volume& volume, FatFile* opened, const std::string& sourc
                     fat::ResultText(read == fat::Result::Ok ? fat::Result::Damaged : read) + "); nothing was saved");
             return false;
         }
-        if (!out.Write(buffer.data(), want)) return false;
+        if (!out.Write(buffer.data(), want)) return DestinationFailed(out);
         remaining -= want;
     }
-    return out.Commit();
+    return out.Commit() || DestinationFailed(out);
 }
 
 // Copies one volume file to a local file, or to standard output.
@@ -110,7 +125,7 @@ bool ExportFile(fat::Volume& volume, const std::string& source, const std::strin
         out.OpenStandardOutput();
     } else if (!out.Open(target, InstalledImageFiles())) {
         volume.Close(opened);
-        return false;
+        return DestinationFailed(out);
     }
     return ExportOpened(volume, opened, source, out);
 }
@@ -170,7 +185,7 @@ bool ExportFolder(fat::Volume& volume, const std::string& source, const fs::path
         LocalDestination out;
         if (!out.Open(target / name, InstalledImageFiles())) {
             volume.Close(opened);
-            all = false;
+            all = DestinationFailed(out);
             continue;
         }
         all = ExportOpened(volume, opened, child, out) && all;
@@ -184,23 +199,14 @@ std::string Mebibytes(std::uint64_t bytes) {
     return text;
 }
 
-// A replace writes the new content beside the old and swaps them at the
-// end, so that a failure keeps the old file: the volume needs room for
-// both. Refused before anything is written when it has none.
+// Refused before anything is written when the volume cannot hold the old
+// file and the new one at once.
 bool RoomToReplace(fat::Volume& volume, const std::string& target, const FatEntryInfo& old,
                    std::uint64_t new_size) {
-    fat::VolumeInfo info{};
-    volume.Info(&info);
-    const std::uint64_t cluster_bytes = std::uint64_t{info.sectors_per_cluster} * kSectorSize;
-    std::uint32_t free_clusters = 0;
-    // The write itself will tell when the count cannot be had.
-    if (volume.CountFreeClusters(&free_clusters) != fat::Result::Ok) return true;
-    const std::uint64_t needed = (new_size + cluster_bytes - 1) / cluster_bytes;
-    const std::uint64_t old_clusters = (std::uint64_t{old.size} + cluster_bytes - 1) / cluster_bytes;
-    if (needed <= free_clusters) return true;
-    const std::string sizes = "needs " + Mebibytes(needed * cluster_bytes) + ", " +
-                              Mebibytes(std::uint64_t{free_clusters} * cluster_bytes) + " free";
-    if (needed <= std::uint64_t{free_clusters} + old_clusters)
+    const ReplaceRoom room = CheckReplaceRoom(volume, old.size, new_size);
+    if (room.fits) return true;
+    const std::string sizes = "needs " + Mebibytes(room.needed_bytes) + ", " + Mebibytes(room.free_bytes) + " free";
+    if (room.fits_without_old)
         CliFail("the volume is too full to keep the old " + target + " while the new one is written (" + sizes +
                 "); remove it first to put the new one");
     else
@@ -293,7 +299,7 @@ std::optional<std::string> PrepareFolder(fat::Volume& volume, const fs::path& lo
     if (!CliNewNameAllowed(local.filename().string())) return std::nullopt;
     std::string target = JoinVolumePath(volume_dir, local.filename().string());
     if (!VolumeEntryExists(volume, target)) {
-        const std::string stamp = StampOf(local);
+        const std::string stamp = LocalStamp(local);
         const fat::Result made = volume.MakeDirectory(target, stamp.empty() ? nullptr : stamp.c_str());
         if (made != fat::Result::Ok) {
             CliFail("cannot create folder " + target + " on the volume", made);
@@ -321,6 +327,10 @@ public:
     }
     void LeaveFolder() override { folders_.pop_back(); }
     bool File(const fs::path& file) override { return ImportFile(volume_, file, folders_.back(), images_); }
+    void Skipped(const std::string& what, const fs::path& path, const char* reason) override {
+        std::cerr << "quillon-cli: skipped " << what << path.string() << " (" << reason << ")\n";
+    }
+    void Failed(const std::string& message) override { CliFail(message); }
 
 private:
     fat::Volume& volume_;

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <set>
 
-#include "cli/local_destination.h"
+#include "transfer/local_destination.h"
 #include "device/camera_layout.h"
 #include "support/test_support.h"
 

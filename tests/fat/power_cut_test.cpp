@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/volume_paths.h"
+#include "transfer/volume_paths.h"
 #include "fat/engine_fixture.h"
 #include "fat/power_cut_media.h"
 

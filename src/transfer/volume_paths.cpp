@@ -1,4 +1,4 @@
-#include "cli/volume_paths.h"
+#include "transfer/volume_paths.h"
 
 std::string NormalVolumePath(const std::string& path) {
     std::string normal = "/";

@@ -1,4 +1,4 @@
-#include "cli/local_destination.h"
+#include "transfer/local_destination.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
-#include "cli/cli.h"
-#include "device/platform/sim/sim_platform.h"
+#include "device/platform/file_device.h"
 
 namespace fs = std::filesystem;
 
@@ -58,29 +58,15 @@ bool LocalDestination::ResolveTarget(const fs::path& target, const std::vector<s
     final_path_ = target;
     struct stat status {};
     if (::stat(target.c_str(), &status) != 0) return true;  // a new file
-    if (S_ISDIR(status.st_mode)) {
-        CliFail(target.string() + " is a folder; nothing was copied");
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        CliFail(target.string() + " is not a regular file (a device, pipe or socket); get writes only regular " +
-                "files, or standard output with " + kStandardOutputName);
-        return false;
-    }
-    for (const std::string& read_file : read_files) {
-        if (platform::IsSameFile(target.string(), read_file)) {
-            CliFail(target.string() + " is the disk image " + read_file +
-                    " that the volume is read from; choose another destination");
-            return false;
-        }
-    }
+    if (S_ISDIR(status.st_mode)) return Fail(DestinationProblem::IsFolder, target, "");
+    if (!S_ISREG(status.st_mode)) return Fail(DestinationProblem::NotRegularFile, target, "");
+    for (const std::string& read_file : read_files)
+        if (platform::IsSameFile(target.string(), read_file))
+            return Fail(DestinationProblem::ReadFile, target, read_file);
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(target, error))) {
         final_path_ = fs::canonical(target, error);
-        if (error) {
-            CliFail("cannot follow the link " + target.string() + ": " + error.message());
-            return false;
-        }
+        if (error) return Fail(DestinationProblem::CannotFollowLink, target, error.message());
     }
     replaced_mode_ = status.st_mode & kPermissionBits;
     return true;
@@ -97,10 +83,7 @@ bool LocalDestination::CreateTemporary() {
             in_place_ = true;
             return true;
         }
-        if (errno != EEXIST) {
-            CliFail("cannot create " + final_path_.string() + ": " + SystemError());
-            return false;
-        }
+        if (errno != EEXIST) return Fail(DestinationProblem::CannotCreate, final_path_, SystemError());
     }
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const fs::path candidate = TemporaryNameBeside(final_path_, attempt);
@@ -112,8 +95,7 @@ bool LocalDestination::CreateTemporary() {
         }
         if (errno != EEXIST) break;
     }
-    CliFail("cannot create " + final_path_.string() + ": " + SystemError());
-    return false;
+    return Fail(DestinationProblem::CannotCreate, final_path_, SystemError());
 }
 
 void LocalDestination::Adopt(const fs::path& path, int fd) {
@@ -137,17 +119,13 @@ bool LocalDestination::StillOwnFile(const fs::path& path) const {
 bool LocalDestination::Write(const void* bytes, std::size_t length) {
     if (to_standard_output_) {
         if (std::fwrite(bytes, 1, length, stdout) == length) return true;
-        CliFail("cannot write to standard output");
-        return false;
+        return Fail(DestinationProblem::CannotWrite, "", "");
     }
     const char* next = static_cast<const char*>(bytes);
     while (length > 0) {
         const ssize_t written = ::write(fd_, next, length);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            CliFail("cannot write " + final_path_.string() + ": " + SystemError() + "; nothing was saved");
-            return false;
-        }
+        if (written <= 0) return Fail(DestinationProblem::CannotWrite, final_path_, SystemError());
         next += written;
         length -= static_cast<std::size_t>(written);
     }
@@ -157,13 +135,12 @@ bool LocalDestination::Write(const void* bytes, std::size_t length) {
 bool LocalDestination::Commit() {
     if (to_standard_output_) {
         if (std::fflush(stdout) == 0) return true;
-        CliFail("cannot write to standard output");
-        return false;
+        return Fail(DestinationProblem::CannotWrite, "", "");
     }
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 || (!in_place_ && ::rename(temporary_path_.c_str(), final_path_.c_str()) != 0)) {
-        CliFail("cannot write " + final_path_.string() + ": " + SystemError() + "; nothing was saved");
+        Fail(DestinationProblem::CannotWrite, final_path_, SystemError());
         Discard();
         return false;
     }
@@ -178,4 +155,9 @@ void LocalDestination::Discard() {
     fd_ = -1;
     if (!temporary_path_.empty() && StillOwnFile(temporary_path_)) ::unlink(temporary_path_.c_str());
     temporary_path_.clear();
+}
+
+bool LocalDestination::Fail(DestinationProblem problem, const fs::path& path, std::string detail) {
+    failure_ = DestinationFailure{problem, path.string(), std::move(detail)};
+    return false;
 }

@@ -1,16 +1,13 @@
-#include "cli/local_tree.h"
+#include "transfer/local_tree.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <iostream>
 #include <set>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
-
-#include "cli/cli.h"
 
 namespace fs = std::filesystem;
 
@@ -18,15 +15,6 @@ namespace {
 
 // A folder's identity, whatever path reaches it.
 using FolderIdentity = std::pair<dev_t, ino_t>;
-
-void NoteSkipped(const std::string& what, const fs::path& path, const char* reason) {
-    std::cerr << "quillon-cli: skipped " << what << path.string() << " (" << reason << ")\n";
-}
-
-bool Failed(const std::string& message) {
-    CliFail(message);
-    return false;
-}
 
 bool IsWithin(const fs::path& path, const fs::path& folder) {
     const fs::path relative = path.lexically_relative(folder);
@@ -42,19 +30,24 @@ public:
         const fs::file_status status = fs::status(root, error);
         if (!fs::is_directory(status)) return Entry(root, status);
         tree_ = fs::canonical(root, error);
-        if (error) return Failed("cannot read folder " + root.string());
+        if (error) return Fail("cannot read folder " + root.string());
         return Folder(root);
     }
 
 private:
+    bool Fail(const std::string& message) {
+        visitor_.Failed(message);
+        return false;
+    }
+
     // status says what path itself is: a link is not followed, except for the
     // root, which is taken as what it names.
     bool Entry(const fs::path& path, const fs::file_status& status) {
         if (fs::is_symlink(status)) return Link(path);
         if (fs::is_directory(status)) return Folder(path);
         if (fs::is_regular_file(status)) return visitor_.File(path);
-        if (!fs::exists(status)) return Failed("no such file: " + path.string());
-        NoteSkipped("", path, "not a regular file");
+        if (!fs::exists(status)) return Fail("no such file: " + path.string());
+        visitor_.Skipped("", path, "not a regular file");
         return true;
     }
 
@@ -72,17 +65,17 @@ private:
     }
 
     bool Skip(const fs::path& link, const char* reason) {
-        NoteSkipped("symbolic link ", link, reason);
+        visitor_.Skipped("symbolic link ", link, reason);
         return true;
     }
 
     bool Folder(const fs::path& folder) {
         struct stat info {};
-        if (::stat(folder.c_str(), &info) != 0) return Failed("cannot read folder " + folder.string());
+        if (::stat(folder.c_str(), &info) != 0) return Fail("cannot read folder " + folder.string());
         // Links are never followed into folders, but a folder mounted inside
         // itself still reaches an earlier one.
         if (!visited_.emplace(info.st_dev, info.st_ino).second) {
-            NoteSkipped("", folder, "the same folder as one already imported");
+            visitor_.Skipped("", folder, "the same folder as one already imported");
             return true;
         }
         if (!visitor_.EnterFolder(folder)) return false;
@@ -96,11 +89,11 @@ private:
         return true;
     }
 
-    static bool ReadFolder(const fs::path& folder, std::vector<fs::directory_entry>* children) {
+    bool ReadFolder(const fs::path& folder, std::vector<fs::directory_entry>* children) {
         std::error_code error;
         for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
             children->push_back(*it);
-        if (error) return Failed("cannot read folder " + folder.string());
+        if (error) return Fail("cannot read folder " + folder.string());
         std::sort(children->begin(), children->end());
         return true;
     }

@@ -1,5 +1,5 @@
-// Where get writes: a local file that is replaced only when the copy is
-// complete, or standard output.
+// Where a copy from the volume is written: a local file that is replaced
+// only when the copy is complete, or standard output.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +9,15 @@
 #include <string>
 #include <vector>
 
-// Text that names standard output as a destination.
-constexpr char kStandardOutputName[] = "-";
+// Why a destination was refused or could not be written, for the caller to
+// word: path is the file concerned ("" for standard output), detail the
+// system's reason or, for ReadFile, the disk image it is.
+enum class DestinationProblem { None, IsFolder, NotRegularFile, ReadFile, CannotFollowLink, CannotCreate, CannotWrite };
+struct DestinationFailure {
+    DestinationProblem problem = DestinationProblem::None;
+    std::string path;
+    std::string detail;
+};
 
 // The copy goes to a temporary file beside the destination and is renamed
 // into place by Commit, so a failed copy leaves an existing destination as it
@@ -28,15 +35,17 @@ public:
     LocalDestination& operator=(const LocalDestination&) = delete;
 
     // Prepares to write target, refusing it when it is one of read_files
-    // (the disk images being read). False with the message printed.
+    // (the disk images being read). False with Failure() set.
     bool Open(const std::filesystem::path& target, const std::vector<std::string>& read_files);
     // Writes to standard output instead: nothing to replace, nothing to remove.
     void OpenStandardOutput();
 
-    // False with the message printed when the bytes could not be written.
+    // False with Failure() set when the bytes could not be written.
     bool Write(const void* bytes, std::size_t length);
-    // Puts the complete copy in place; false with the message printed.
+    // Puts the complete copy in place; false with Failure() set.
     bool Commit();
+    // What the last call that returned false met.
+    const DestinationFailure& Failure() const { return failure_; }
 
 private:
     bool ResolveTarget(const std::filesystem::path& target, const std::vector<std::string>& read_files);
@@ -46,6 +55,7 @@ private:
     // Whether path still names the regular file this copy created.
     bool StillOwnFile(const std::filesystem::path& path) const;
     void Discard();
+    bool Fail(DestinationProblem problem, const std::filesystem::path& path, std::string detail);
 
     std::filesystem::path final_path_;
     std::filesystem::path temporary_path_;
@@ -58,4 +68,5 @@ private:
     std::uint64_t created_inode_ = 0;
     bool to_standard_output_ = false;
     bool in_place_ = false;  // a new destination, written where it ends up
+    DestinationFailure failure_;
 };
