@@ -48,6 +48,39 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"unknown", {"--bogus"}, "", "", false, false, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A disk image instead of a camera, and the Start Sector field's text.
+struct ImageOptionsCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::string image;
+    std::string start;
+    bool error;
+};
+void PrintTo(const ImageOptionsCase& c, std::ostream* os) { *os << c.name; }
+
+class ImageOptionsTest : public ::testing::TestWithParam<ImageOptionsCase> {};
+
+TEST_P(ImageOptionsTest, Parses) {
+    const ImageOptionsCase& c = GetParam();
+    const AppOptions options = ParseAppOptions(c.arguments);
+    EXPECT_EQ(!options.error.empty(), c.error) << options.error;
+    if (c.error) return;
+    EXPECT_EQ(options.image, c.image);
+    EXPECT_EQ(options.start_sector, c.start);
+    EXPECT_TRUE(options.camera_manifest.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ImageOptionsTest,
+    ::testing::Values(
+        ImageOptionsCase{"image", {"--image", "disk.img"}, "disk.img", "", false},
+        ImageOptionsCase{"image_and_start", {"--image=disk.img", "--start", "0", "--developer"}, "disk.img", "0", false},
+        ImageOptionsCase{"start_hexadecimal", {"--start=0x40000", "--image", "d.img"}, "d.img", "0x40000", false},
+        ImageOptionsCase{"image_without_file", {"--image"}, "", "", true},
+        ImageOptionsCase{"start_without_sector", {"--image", "d.img", "--start"}, "", "", true},
+        ImageOptionsCase{"image_and_camera", {"--image", "d.img", "--camera", "c.json"}, "", "", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct ProgramCase {
     const char* name;
     const char* arguments;

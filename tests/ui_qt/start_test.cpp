@@ -5,7 +5,6 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
-#include <QtWidgets/QTreeWidget>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "desktop_fixture.h"
 #include "support/test_support.h"
 #include "ui/qt/developer_tools.h"
+#include "ui/qt/dialog_volume_explorer.h"
 #include "update/update_run.h"
 
 namespace desktoptest {
@@ -232,15 +232,20 @@ TEST_F(DesktopTest, StartShowsTheHiddenVolumeToTheDeveloperTools) {
     ASSERT_TRUE(Dialog().OnInitDialog());
     RunUpdate();
 
+    const ExplorerListModel& list = Dialog().Explorer().List();
     QStringList listed;
-    for (int row = 0; row < Dialog().Tools->ExplorerList->topLevelItemCount(); ++row)
-        listed << Dialog().Tools->ExplorerList->topLevelItem(row)->text(0);
+    for (int row = 0; row < list.rowCount(); ++row)
+        listed << list.data(list.index(row, ExplorerListModel::NameColumn)).toString();
     EXPECT_EQ(listed, (QStringList{QStringLiteral("DCIM"), QStringLiteral("LOG")}));
-    QTreeWidget* tree = Dialog().Tools->ExplorerTree;
-    ASSERT_EQ(tree->topLevelItemCount(), 2);
-    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("DCIM"));
-    EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1) << "DCIM has one folder to expand into";
-    EXPECT_EQ(tree->topLevelItem(1)->childCount(), 0);
+    // The folders hang under the root of the camera's system disk.
+    ExplorerTreeModel& tree = Dialog().Explorer().Tree();
+    ASSERT_EQ(tree.rowCount(), 1);
+    QStandardItem* root = tree.item(0);
+    EXPECT_EQ(root->text(), QStringLiteral("PHYSICALDRIVE3\\"));
+    ASSERT_EQ(root->rowCount(), 2);
+    EXPECT_EQ(root->child(0)->text(), QStringLiteral("DCIM"));
+    EXPECT_EQ(root->child(0)->rowCount(), 1) << "DCIM has one folder to expand into";
+    EXPECT_EQ(root->child(1)->rowCount(), 0);
 }
 
 }  // namespace

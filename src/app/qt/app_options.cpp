@@ -9,6 +9,8 @@ namespace {
 constexpr char kProgramName[] = "quillon";
 constexpr char kCameraOption[] = "--camera";
 constexpr char kGfxOption[] = "--gfx";
+constexpr char kImageOption[] = "--image";
+constexpr char kStartOption[] = "--start";
 constexpr char kDeveloperOption[] = "--developer";
 constexpr char kHelpOption[] = "--help";
 constexpr char kShortHelpOption[] = "-h";
@@ -38,7 +40,9 @@ AppOptions ParseAppOptions(const std::vector<std::string>& arguments) {
     AppOptions options;
     for (std::size_t index = 0; index < arguments.size() && options.error.empty(); ++index) {
         if (TakeValue(arguments, index, kCameraOption, &options.camera_manifest, &options.error) ||
-            TakeValue(arguments, index, kGfxOption, &options.gfx_directory, &options.error))
+            TakeValue(arguments, index, kGfxOption, &options.gfx_directory, &options.error) ||
+            TakeValue(arguments, index, kImageOption, &options.image, &options.error) ||
+            TakeValue(arguments, index, kStartOption, &options.start_sector, &options.error))
             continue;
         const std::string& argument = arguments[index];
         if (argument == kDeveloperOption) {
@@ -51,17 +55,29 @@ AppOptions ParseAppOptions(const std::vector<std::string>& arguments) {
             options.error = "unknown option: " + argument;
         }
     }
+    // One source of devices: a camera and an image would both claim the
+    // physical drives.
+    if (options.error.empty() && !options.camera_manifest.empty() && !options.image.empty())
+        options.error = std::string(kCameraOption) + " and " + kImageOption + " cannot be given together";
     return options;
 }
 
 std::string AppUsage() {
-    return "Usage: quillon [--camera FILE] [--gfx DIR] [--developer] [--help] [--version]\n"
+    return "Usage: quillon [--camera FILE | --image FILE] [--start SECTOR] [--gfx DIR] [--developer]\n"
+           "               [--help] [--version]\n"
            "\n"
            "Updates the camera connected by USB.\n"
            "\n"
            "  --camera FILE  use the simulated camera described by FILE (camera.json,\n"
            "                 as made by \"quillon-cli make-camera\") instead of the\n"
            "                 devices attached to this PC\n"
+           "  --image FILE   explore the FAT volume of the disk image FILE in the\n"
+           "                 developer tools (as physical drive 1); no camera is\n"
+           "                 looked for\n"
+           "  --start SECTOR\n"
+           "                 the Start Sector field: where the explorer mounts the\n"
+           "                 volume when its root is selected (\"0x\" prefix:\n"
+           "                 hexadecimal); by default the settings' StartSectorAddress\n"
            "  --gfx DIR      take the texts, pictures and update file from DIR instead\n"
            "                 of the GFX_DATA folder beside the program (or beside the\n"
            "                 --camera manifest, when that one holds an update file)\n"

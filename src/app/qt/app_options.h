@@ -6,6 +6,8 @@
 
 struct AppOptions {
     std::string camera_manifest;  // empty: the platform's own devices
+    std::string image;            // a disk image to explore instead of a camera
+    std::string start_sector;     // the Start Sector field's text; empty: the settings' value
     std::string gfx_directory;    // empty: GFX_DATA beside the program
     bool developer = false;
     bool help = false;

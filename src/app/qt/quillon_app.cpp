@@ -10,14 +10,20 @@
 #include "app/exe_directory.h"
 #include "app/gfx_directory.h"
 #include "app/settings.h"
+#include "device/physical_drive_name.h"
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
 #ifdef QUILLON_HAVE_LINUX_PLATFORM
 #include "device/platform/linux/linux_platform.h"
 #endif
+#include "ui/qt/dialog_volume_explorer.h"
 #include "ui/qt/quillon_dlg.h"
 
 namespace {
+
+// The drive an --image becomes. Not drive 0: the explorer never lists
+// that one, as it is the computer's own first disk.
+constexpr int kImageDriveNumber = 1;
 
 #ifndef QUILLON_HAVE_LINUX_PLATFORM
 constexpr char kNoDevicesNotice[] =
@@ -95,8 +101,14 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
         : options.gfx_directory;
     CQuillonDlg dialog(exe_directory, gfx_directory);
     FillFromSettings(dialog, LoadSettings(exe_directory + "/" + kSettingsFileName));
+    if (!options.start_sector.empty())
+        dialog.StartSectorText = QString::fromStdString(options.start_sector);
     dialog.SetDeviceNotice(QString::fromStdString(notice));
-    if (options.developer)
+    // An image is there to be explored: its drive is offered in the tree,
+    // and the developer tools open on it.
+    if (!options.image.empty())
+        dialog.Explorer().AddVolumeDrive(kImageDriveNumber);
+    if (options.developer || !options.image.empty())
         QTimer::singleShot(0, &dialog, &CQuillonDlg::ShowDeveloperTools);
     dialog.DoModal();
     // A start-up that ended the dialog (no text table, no rights) is a
@@ -108,6 +120,17 @@ int CQuillonApp::InitInstance(int& argc, char** argv) {
 // only a simulated camera. The core leaves the choice to the program, so it
 // is made here even when no camera is given.
 bool CQuillonApp::InstallDevices(const AppOptions& options, std::string* notice) {
+    if (!options.image.empty()) {
+        auto simulated = std::make_unique<platform::SimulatedPlatform>();
+        simulated->MapPhysicalDrive(kImageDriveNumber, options.image);
+        if (!simulated->OpenDevice(PhysicalDriveName(kImageDriveNumber), platform::DeviceAccess::Read)) {
+            std::fprintf(stderr, "quillon: cannot open image %s\n", options.image.c_str());
+            return false;
+        }
+        platform::InstallPlatform(std::move(simulated));
+        *notice = "Disk image: " + options.image + " (PHYSICALDRIVE" + std::to_string(kImageDriveNumber) + ")";
+        return true;
+    }
     if (options.camera_manifest.empty()) {
 #ifdef QUILLON_HAVE_LINUX_PLATFORM
         platform::InstallPlatform(platform::MakeLinuxPlatform());

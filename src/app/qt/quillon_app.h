@@ -18,6 +18,7 @@ public:
     int InitInstance(int& argc, char** argv);
 
 private:
-    // False when the camera manifest does not load (the message is printed).
+    // False when the camera manifest or the disk image does not load (the
+    // message is printed).
     bool InstallDevices(const AppOptions& options, std::string* notice);
 };

@@ -8,7 +8,7 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPushButton>
-#include <QtWidgets/QTreeWidget>
+#include <QtWidgets/QTreeView>
 #include <QtWidgets/QVBoxLayout>
 
 #include <iterator>
@@ -17,17 +17,8 @@
 
 namespace {
 
-struct ListColumn {
-    const char* title;
-    int width;
-    Qt::Alignment alignment;
-};
-constexpr ListColumn kListColumns[] = {
-    {"Name", 120, Qt::AlignLeft},
-    {"Size", 74, Qt::AlignRight},
-    {"Type", 80, Qt::AlignLeft},
-    {"Date Modified", 88, Qt::AlignLeft},
-};
+// Name, Size, Type, Date Modified, as the list's model names them.
+constexpr int kListColumnWidths[] = {120, 74, 80, 88};
 // The list's columns were sized for a small font; give them room for today's.
 constexpr double kColumnWidthFactor = 1.5;
 constexpr int kStatusMinimumHeight = 56;
@@ -56,20 +47,22 @@ QLabel* Label(const char* text, ControlId id, QWidget* parent) {
     return Named(new QLabel(QString::fromLatin1(text), parent), id);
 }
 
-QTreeWidget* NewExplorerList(QWidget* parent) {
-    auto* list = Named(new QTreeWidget(parent), IDC_EXPLORER_LIST);
+// The column widths are set once the list has its model, which brings the
+// columns (SizeExplorerColumns).
+QTreeView* NewExplorerList(QWidget* parent) {
+    auto* list = Named(new QTreeView(parent), IDC_EXPLORER_LIST);
     list->setRootIsDecorated(false);
-    list->setColumnCount(static_cast<int>(std::size(kListColumns)));
-    QStringList titles;
-    for (const ListColumn& column : kListColumns)
-        titles << QString::fromLatin1(column.title);
-    list->setHeaderLabels(titles);
-    for (int index = 0; index < static_cast<int>(std::size(kListColumns)); ++index) {
-        list->setColumnWidth(index, static_cast<int>(kListColumns[index].width * kColumnWidthFactor));
-        list->headerItem()->setTextAlignment(index, kListColumns[index].alignment | Qt::AlignVCenter);
-    }
-    list->setEditTriggers(QAbstractItemView::EditKeyPressed);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Drops reach the view through its viewport.
     list->setAcceptDrops(true);
+    list->viewport()->setAcceptDrops(true);
+    list->setDropIndicatorShown(false);
     return list;
 }
 
@@ -84,6 +77,9 @@ DeveloperTools::DeveloperTools(QWidget* owner) : QWidget(owner, Qt::Window) {
     StatusText->setMinimumHeight(kStatusMinimumHeight);
     StatusText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     StatusText->setWordWrap(true);
+    // Identifiers shown here hold "&"; as plain text without a buddy the
+    // label shows every character as it is.
+    StatusText->setTextFormat(Qt::PlainText);
     StatusText->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* tools_row = new QHBoxLayout;
@@ -102,9 +98,12 @@ DeveloperTools::DeveloperTools(QWidget* owner) : QWidget(owner, Qt::Window) {
 }
 
 QWidget* DeveloperTools::BuildExplorerGroup() {
-    auto* group = new QGroupBox(QStringLiteral("Hidden volume"), this);
-    ExplorerTree = Named(new QTreeWidget(group), IDC_EXPLORER_TREE);
+    auto* group = new QGroupBox(QStringLiteral("Explorer"), this);
+    explorer_group_ = group;
+    ExplorerTree = Named(new QTreeView(group), IDC_EXPLORER_TREE);
     ExplorerTree->setHeaderHidden(true);
+    ExplorerTree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ExplorerTree->setSelectionMode(QAbstractItemView::SingleSelection);
     ExplorerList = NewExplorerList(group);
     RefreshButton = Button("Refresh", IDC_REFRESH, group);
 
@@ -169,3 +168,10 @@ QWidget* DeveloperTools::BuildMarkerGroup() {
     row->addWidget(UpdateAppDataButton);
     return group;
 }
+
+void DeveloperTools::SizeExplorerColumns() {
+    for (int index = 0; index < static_cast<int>(std::size(kListColumnWidths)); ++index)
+        ExplorerList->setColumnWidth(index, static_cast<int>(kListColumnWidths[index] * kColumnWidthFactor));
+}
+
+void DeveloperTools::SetExplorerEnabled(bool enabled) { explorer_group_->setEnabled(enabled); }

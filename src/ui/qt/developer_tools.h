@@ -10,15 +10,16 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 
 class DeveloperTools : public QWidget {
     Q_OBJECT
 public:
     explicit DeveloperTools(QWidget* owner);
 
-    QTreeWidget* ExplorerTree;
-    QTreeWidget* ExplorerList;
+    QTreeView* ExplorerTree;
+    // The list in report form: a row per entry, no tree decoration.
+    QTreeView* ExplorerList;
     QPushButton* RefreshButton;
     QLabel* StatusText;
 
@@ -39,7 +40,12 @@ public:
     QPushButton* UpdateAppOnlyButton;
     QPushButton* UpdateAppDataButton;
 
+    // The list's column widths; called once the list has its model.
+    void SizeExplorerColumns();
+    void SetExplorerEnabled(bool enabled);
+
 private:
+    QWidget* explorer_group_ = nullptr;
     QWidget* BuildExplorerGroup();
     QWidget* BuildSectorGroup();
     QWidget* BuildEngineGroup();

@@ -81,7 +81,7 @@ CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, Q
                    Qt::WindowCloseButtonHint);
     setFixedSize(kClientArea.size());
     CreateControls();
-    explorer_ = std::make_unique<DialogVolumeExplorer>(*Tools);
+    explorer_ = std::make_unique<DialogVolumeExplorer>(*this, *Tools);
     update_window_ = std::make_unique<DialogUpdateWindow>(*this);
     update_run_ = std::make_unique<UpdateRun>(*update_window_, Texts, Device, GfxDirectory, explorer_.get());
     ConnectMessageMap();
@@ -163,7 +163,10 @@ void CQuillonDlg::AddAboutCommand() {
 void CQuillonDlg::SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes) { boxes_ = std::move(boxes); }
 
 void CQuillonDlg::ShowDeveloperTools() {
+    const bool opening = !Tools->isVisible();
     Tools->show();
+    if (opening)
+        explorer_->OnRefresh();
     Tools->raise();
 }
 
@@ -265,6 +268,8 @@ void CQuillonDlg::PaintScreen() {
         boxes_->Inform(this, QStringLiteral("Error update Screen %1").arg(ScreenNumber));
         break;
     }
+    // The worker reads the device record that browsing writes.
+    Tools->SetExplorerEnabled(ScreenNumber != kScreenCopying);
     // Enter and Space act on the focused button; a new screen hands the
     // focus to its one button.
     if (StartButton->isVisible())

@@ -21,7 +21,6 @@ class MessageBoxes;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QTreeWidget;
 class UpdateRun;
 
 class CQuillonDlg : public QDialog {
@@ -36,8 +35,11 @@ public:
     // Replaces the message boxes (tests answer them themselves).
     void SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes);
     MessageBoxes& Boxes() { return *boxes_; }
-    // Shows the developer tools in their own window beside the dialog.
+    // Shows the developer tools in their own window beside the dialog; on
+    // opening, their explorer looks for the camera.
     void ShowDeveloperTools();
+    // The developer tools' explorer of the hidden volume and local folders.
+    DialogVolumeExplorer& Explorer() { return *explorer_; }
     // A short line under the screens that says where the devices come from.
     void SetDeviceNotice(const QString& text);
 
