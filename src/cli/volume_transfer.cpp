@@ -16,10 +16,12 @@
 #include "device/platform/sim/sim_platform.h"
 #include "fat/engine.h"
 #include "transfer/local_destination.h"
+#include "transfer/local_names.h"
 #include "transfer/local_stamp.h"
 #include "transfer/local_tree.h"
 #include "transfer/volume_paths.h"
 #include "transfer/volume_room.h"
+#include "transfer/volume_tree.h"
 
 namespace fs = std::filesystem;
 
@@ -81,10 +83,11 @@ bool DestinationFailed(const LocalDestination& out) {
     return false;
 }
 
-// An existing local folder receives the file under its volume name.
+// An existing local folder receives the file under its volume name, made
+// safe as every name from the volume is.
 fs::path LocalTargetOf(const std::string& source, const fs::path& destination) {
     std::error_code error;
-    return fs::is_directory(destination, error) ? destination / VolumeBaseName(source) : destination;
+    return fs::is_directory(destination, error) ? destination / SafeLocalName(VolumeBaseName(source)) : destination;
 }
 
 // Streams an open volume file to a local destination; on failure an
@@ -130,68 +133,112 @@ bool ExportFile(fat::Volume& volume, const std::string& source, const std::strin
     return ExportOpened(volume, opened, source, out);
 }
 
-// A name from the volume that would lead elsewhere on this computer (a
-// separator in a damaged long name, "." or ".."): refused, never followed.
-bool IsSafeLocalName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+bool IsSymbolicLink(const fs::path& path) {
+    std::error_code error;
+    return fs::is_symlink(fs::symlink_status(path, error));
 }
 
-// Copies a volume folder with everything below it into local folder
-// `target` (made when missing), one listing pass per folder; each file is
-// opened straight from its slot, so a large folder costs no searches.
-bool ExportFolder(fat::Volume& volume, const std::string& source, const fs::path& target) {
-    std::error_code error;
-    if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) {
-        CliFail("cannot create folder " + target.string() + (error ? ": " + error.message() : ""));
-        return false;
+// Copies a volume folder with everything below it into a local folder, one
+// listing pass per folder; each file is opened straight from its slot, so a
+// large folder costs no searches. What cannot be copied is reported and the
+// rest still goes; a folder looping back up the volume's tree stops it all,
+// since everything past it would be copies of what is already there.
+class FolderExport {
+public:
+    explicit FolderExport(fat::Volume& volume) : volume_(volume) {}
+
+    // `chosen`: target is the destination as the user named it, and may be a
+    // link; a folder made inside it is not, and nothing below it is followed.
+    bool Run(const std::string& source, const fs::path& target, bool chosen) {
+        std::uint32_t start = 0;
+        const fat::Result found = VolumeFolderStart(volume_, source, &start);
+        if (found != fat::Result::Ok) {
+            CliFail("cannot read folder " + source, found);
+            return false;
+        }
+        trail_.EnterAbove(volume_, source);
+        if (!chosen && LinkInTheWay(target)) return false;
+        Folder(source, start, target);
+        return complete_;
     }
-    // What each entry needs later, not the whole listing record: a folder
-    // of tens of thousands of files stays small.
-    struct Listed {
-        std::string name;
-        bool is_directory;
-        FatEntryLocation location;
-    };
-    std::vector<Listed> entries;
-    const fat::Result listed = volume.ForEach(source, [&entries](const FatEntryInfo& entry) {
-        const std::string name = entry.name;
-        if (name != "." && name != "..") entries.push_back({name, entry.is_directory != 0, entry.location});
+
+private:
+    // A link below the destination could lead anywhere on this computer:
+    // never written through, as put never follows one into a folder.
+    bool LinkInTheWay(const fs::path& local) {
+        if (!IsSymbolicLink(local)) return false;
+        CliFail("skipped symbolic link " + local.string() + " (get never writes through a link inside its destination)");
+        complete_ = false;
         return true;
-    });
-    if (listed != fat::Result::Ok) {
-        CliFail("cannot read folder " + source, listed);
-        return false;
     }
-    bool all = true;
-    for (const Listed& entry : entries) {
-        const std::string& name = entry.name;
-        const std::string child = JoinVolumePath(source, name);
-        if (!IsSafeLocalName(name)) {
-            CliFail("skipped " + child + ": its name cannot be a local file name");
-            all = false;
-            continue;
+
+    void Folder(const std::string& source, std::uint32_t start, const fs::path& target) {
+        std::string earlier;
+        // Checked before the local folder is made: a loop adds nothing.
+        if (!trail_.Enter(source, start, &earlier)) {
+            CliFail(source + " loops back to " + earlier +
+                    ": the volume's folder tree is damaged; the copy stopped there");
+            complete_ = false;
+            stopped_ = true;
+            return;
         }
-        if (entry.is_directory) {
-            all = ExportFolder(volume, child, target / name) && all;
-            continue;
+        Contents(source, target);
+        trail_.Leave(start);
+    }
+
+    void Contents(const std::string& source, const fs::path& target) {
+        std::error_code error;
+        if (!fs::is_directory(target, error) && !fs::create_directory(target, error)) {
+            CliFail("cannot create folder " + target.string() + (error ? ": " + error.message() : ""));
+            complete_ = false;
+            return;
         }
+        std::vector<VolumeChild> children;
+        const fat::Result listed = ListVolumeChildren(volume_, source, &children);
+        if (listed != fat::Result::Ok) {
+            CliFail("cannot read folder " + source, listed);
+            complete_ = false;
+            return;
+        }
+        LocalFolderNames names;
+        for (const VolumeChild& child : children) {
+            if (stopped_) return;
+            const fs::path local = target / names.Take(child.name);
+            if (LinkInTheWay(local)) continue;
+            const std::string path = JoinVolumePath(source, child.name);
+            if (child.is_directory && child.name.find('/') != std::string::npos) {
+                // The engine finds folders by path, and this name would
+                // lead it to another folder than the one listed.
+                CliFail("skipped " + path + ": a folder whose name holds a \"/\" cannot be read by its name");
+                complete_ = false;
+            } else if (child.is_directory) {
+                Folder(path, child.first_cluster, local);
+            } else if (!File(child, path, local)) {
+                complete_ = false;
+            }
+        }
+    }
+
+    bool File(const VolumeChild& child, const std::string& path, const fs::path& local) {
         FatFile* opened = nullptr;
-        const fat::Result result = volume.OpenListed(entry.location, &opened);
+        const fat::Result result = volume_.OpenListed(child.location, &opened);
         if (result != fat::Result::Ok) {
-            CliFail("cannot open " + child, result);
-            all = false;
-            continue;
+            CliFail("cannot open " + path, result);
+            return false;
         }
         LocalDestination out;
-        if (!out.Open(target / name, InstalledImageFiles())) {
-            volume.Close(opened);
-            all = DestinationFailed(out);
-            continue;
+        if (!out.Open(local, InstalledImageFiles())) {
+            volume_.Close(opened);
+            return DestinationFailed(out);
         }
-        all = ExportOpened(volume, opened, child, out) && all;
+        return ExportOpened(volume_, opened, path, out);
     }
-    return all;
-}
+
+    fat::Volume& volume_;
+    VolumeFolderTrail trail_;
+    bool complete_ = true;
+    bool stopped_ = false;
+};
 
 std::string Mebibytes(std::uint64_t bytes) {
     char text[32];
@@ -355,7 +402,13 @@ int RunGet(CliContext& context) {
     // As cp -r: into DEST/NAME when DEST is a folder already, else as DEST.
     const std::string target =
         to_standard_output ? destination : LocalTargetOf(source == "/" ? "/volume" : source, destination).string();
-    const bool copied = folder ? ExportFolder(volume, source, target) : ExportFile(volume, source, target);
+    bool copied = false;
+    if (folder) {
+        FolderExport copy(volume);
+        copied = copy.Run(source, target, target == destination);
+    } else {
+        copied = ExportFile(volume, source, target);
+    }
     if (!copied) return kExitFailed;
     if (context.options.json) CliPrintJson({{"copied", source}, {"to", target}});
     return kExitOk;

@@ -52,3 +52,10 @@ std::string SafeLocalName(const std::string& volume_name) {
     }
     return name;
 }
+
+std::string LocalFolderNames::Take(const std::string& volume_name) {
+    const std::string name = SafeLocalName(volume_name);
+    std::string unique = name;
+    for (int n = 2; !taken_.insert(unique).second; ++n) unique = name + " (" + std::to_string(n) + ")";
+    return unique;
+}
