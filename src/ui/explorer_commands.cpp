@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
-#include <set>
 #include <system_error>
 #include <utility>
 
@@ -18,6 +16,7 @@
 #include "transfer/local_tree.h"
 #include "transfer/volume_paths.h"
 #include "transfer/volume_room.h"
+#include "transfer/volume_tree.h"
 
 namespace fs = std::filesystem;
 
@@ -46,16 +45,6 @@ std::string WriteErrorText(std::uint64_t written) {
 
 ExplorerResult Failure(std::string message, std::string entry) {
     return ExplorerResult{false, std::move(message), std::move(entry)};
-}
-
-// A name as the listing gives it, never read past its buffer even when the
-// volume left it unterminated.
-std::string NameOf(const FatEntryInfo& info) { return std::string(info.name, ::strnlen(info.name, sizeof info.name)); }
-
-// Only a folder can be a folder's own "." or ".." entry; a file of that
-// name is a damaged or foreign long name, saved under a safe one.
-bool IsDotEntry(const FatEntryInfo& entry, const std::string& name) {
-    return entry.is_directory && (name == "." || name == "..");
 }
 
 // The root has no entry of its own; it is a folder at the volume's root cluster.
@@ -193,7 +182,10 @@ public:
     ExplorerResult Result() const {
         if (!result_.ok) return result_;
         if (top_.empty()) return Failure("Nothing was imported." + skipped_, "");
-        return ExplorerResult{true, "Imported " + Quoted(VolumeBaseName(top_)) + skipped_, top_};
+        // Declining every replace is the user's choice, not a failure, but
+        // it must not read as if something was written.
+        if (imported_ == 0 && !kept_.empty()) return ExplorerResult{true, "Nothing was imported." + kept_ + skipped_, top_};
+        return ExplorerResult{true, "Imported " + Quoted(VolumeBaseName(top_)) + kept_ + skipped_, top_};
     }
 
 private:
@@ -218,9 +210,11 @@ private:
         if (exists && old.is_directory)
             return Fail(CannotAddText(name) + "\nA folder of that name is in the way.", target);
         if (exists && !MayReplace(control_, target)) {
+            kept_ += "\nKept " + Quoted(target) + " as it was";
             progress_.StartFile(target, facts.size);
             return progress_.Advance(facts.size) || Cancelled(target);
         }
+        ++imported_;
         if (exists && !CheckReplaceRoom(volume_, old.size, facts.size).fits)
             return Fail(CannotAddText(name) + "\nThe volume is too full to keep the old file while the new one " +
                             "is written; the old file was kept.",
@@ -278,6 +272,8 @@ private:
     std::vector<std::uint8_t> buffer_;
     std::string top_;
     std::string skipped_;
+    std::string kept_;        // files the user chose not to replace
+    std::uint64_t imported_ = 0;  // files written, new or replaced
     ExplorerResult result_;
 };
 
@@ -341,6 +337,7 @@ public:
         // Measured first, so the progress has its total and a damaged tree
         // is refused before anything is written.
         std::uint64_t total = top.size;
+        if (top.is_directory) trail_.EnterAbove(volume_, source);
         if (top.is_directory && !Measure(top, &total)) return result_;
         progress_ = std::make_unique<ProgressReport>(control_, total);
         if (!Save(top, target, false)) return result_;
@@ -357,18 +354,18 @@ private:
     // where one of the folders above it starts leads back up the tree on a
     // damaged volume and is refused.
     bool ReadFolder(const Listed& folder, std::vector<Listed>* children) {
-        if (!ancestors_.insert(folder.first_cluster).second)
+        if (!trail_.Enter(folder.path, folder.first_cluster, nullptr))
             return Fail(folder.path + " loops back to a folder above it: the volume's folder tree is damaged.",
                         folder.path);
-        const fat::Result listed = volume_.ForEach(folder.path, [&](const FatEntryInfo& entry) {
-            const std::string name = NameOf(entry);
-            if (!IsDotEntry(entry, name))
-                children->push_back(Listed{JoinVolumePath(folder.path, name), name, entry.is_directory != 0,
-                                           entry.first_cluster, entry.size, entry.location});
-            return true;
-        });
-        if (listed != fat::Result::Ok)
-            return Fail("Cannot read folder " + folder.path + ": " + fat::ResultText(listed), folder.path);
+        std::vector<VolumeChild> listed;
+        const fat::Result result = ListVolumeChildren(volume_, folder.path, &listed);
+        if (result != fat::Result::Ok)
+            return Fail("Cannot read folder " + folder.path + ": " + fat::ResultText(result), folder.path);
+        for (VolumeChild& child : listed) {
+            std::string path = JoinVolumePath(folder.path, child.name);
+            children->push_back(Listed{std::move(path), std::move(child.name), child.is_directory, child.first_cluster,
+                                       child.size, child.location});
+        }
         return true;
     }
 
@@ -379,7 +376,7 @@ private:
             *total += child.size;
             if (child.is_directory && !Measure(child, total)) return false;
         }
-        ancestors_.erase(folder.first_cluster);
+        trail_.Leave(folder.first_cluster);
         return true;
     }
 
@@ -400,19 +397,11 @@ private:
                         target.string());
         std::vector<Listed> children;
         if (!ReadFolder(folder, &children)) return false;
-        std::set<std::string> taken;
+        LocalFolderNames names;
         for (const Listed& child : children)
-            if (!Save(child, target / UniqueName(SafeLocalName(child.name), &taken), true)) return false;
-        ancestors_.erase(folder.first_cluster);
+            if (!Save(child, target / names.Take(child.name), true)) return false;
+        trail_.Leave(folder.first_cluster);
         return true;
-    }
-
-    // Two volume names can be made into the same local one ("a\b", "a_b"):
-    // the later one gets a number rather than landing on the first.
-    static std::string UniqueName(const std::string& name, std::set<std::string>* taken) {
-        std::string unique = name;
-        for (int n = 2; !taken->insert(unique).second; ++n) unique = name + " (" + std::to_string(n) + ")";
-        return unique;
     }
 
     bool SaveFile(const Listed& file, const fs::path& target, bool nested) {
@@ -465,7 +454,7 @@ private:
     fat::Volume& volume_;
     const TransferControl& control_;
     std::unique_ptr<ProgressReport> progress_;
-    std::set<std::uint32_t> ancestors_;
+    VolumeFolderTrail trail_;
     std::vector<std::uint8_t> buffer_;
     ExplorerResult result_;
 };
@@ -531,11 +520,15 @@ ExplorerResult DeleteVolumeEntry(fat::Volume& volume, const std::string& volume_
     return Failure("Cannot delete " + name + ": " + fat::ResultText(removed), path);
 }
 
+std::string NewNameCharacterProblem(const std::string& new_name) {
+    return new_name.find_first_of(kNameErrorCharacters) == std::string::npos ? "" : kNameErrorText;
+}
+
 ExplorerResult RenameVolumeEntry(fat::Volume& volume, const std::string& volume_path, const std::string& new_name) {
     const std::string path = NormalVolumePath(volume_path);
     const std::string old_name = VolumeBaseName(path);
     if (new_name.empty() || new_name == old_name) return ExplorerResult{true, "", path};
-    if (new_name.find_first_of(kNameErrorCharacters) != std::string::npos) return Failure(kNameErrorText, path);
+    if (const std::string problem = NewNameCharacterProblem(new_name); !problem.empty()) return Failure(problem, path);
     const fat::Result renamed = volume.Rename(path, new_name);
     if (renamed != fat::Result::Ok)
         return Failure(

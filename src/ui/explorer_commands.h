@@ -77,6 +77,10 @@ ExplorerResult SaveVolumeEntryAs(fat::Volume& volume, const std::string& volume_
 
 // A file, or a folder with everything inside it.
 ExplorerResult DeleteVolumeEntry(fat::Volume& volume, const std::string& volume_path);
+// The message a new name gets when it holds a character no name may hold,
+// on the volume or in a local folder; "" when it holds none.
+std::string NewNameCharacterProblem(const std::string& new_name);
+
 // Gives the entry `new_name` in its own folder; the same name, or an empty
 // one, changes nothing and says nothing.
 ExplorerResult RenameVolumeEntry(fat::Volume& volume, const std::string& volume_path,

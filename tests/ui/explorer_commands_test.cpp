@@ -201,7 +201,10 @@ TEST_F(ExplorerCommands, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo) {
         const char* what;
         int answer;  // -1: nobody to ask
         const char* expected;
-    } cases[] = {{"yes", 1, "new"}, {"no", 0, "old"}, {"nobody asked", -1, "old"}};
+        const char* says;  // the start of the message
+    } cases[] = {{"yes", 1, "new", "Imported 'x.txt'"},
+                 {"no", 0, "old", "Nothing was imported.\nKept '/x.txt' as it was"},
+                 {"nobody asked", -1, "old", "Nothing was imported.\nKept '/x.txt' as it was"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Fresh();
@@ -215,6 +218,7 @@ TEST_F(ExplorerCommands, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo) {
             };
         const ExplorerResult r = ImportLocalFile(Vol(), LocalFile("x.txt", Bytes("new")), "/", control);
         EXPECT_TRUE(r.ok) << r.message;
+        EXPECT_EQ(r.message.rfind(c.says, 0), 0u) << r.message;
         EXPECT_EQ(asked, c.answer >= 0 ? std::vector<std::string>{"/x.txt"} : std::vector<std::string>{});
         EXPECT_EQ(ListNames("/"), std::vector<std::string>{"x.txt"});
         EXPECT_EQ(MtoolsRead("/x.txt"), Bytes(c.expected));

@@ -11,10 +11,12 @@
 
 #include "device/platform/platform.h"
 #include "device/sector_io.h"
+#include "fat/engine.h"
 #include "fat/file.h"
 #include "fat/volume.h"
 #include "ui/explorer_rules.h"
 #include "ui/qt/developer_tools.h"
+#include "ui/qt/explorer_file_commands.h"
 #include "ui/qt/quillon_dlg.h"
 
 namespace {
@@ -72,7 +74,10 @@ DialogVolumeExplorer::DialogVolumeExplorer(CQuillonDlg& dialog, DeveloperTools& 
         if (!quiet_ && OnTreeItemExpanding(index)) tools_.ExplorerTree->collapse(index);
     });
     connect(tools_.RefreshButton, &QPushButton::clicked, this, &DialogVolumeExplorer::OnRefresh);
+    commands_ = std::make_unique<ExplorerFileCommands>(dialog_, tools_, *this);
 }
+
+DialogVolumeExplorer::~DialogVolumeExplorer() = default;
 
 QStandardItem* DialogVolumeExplorer::SelectedItem() const {
     return tree_.itemFromIndex(tools_.ExplorerTree->currentIndex());
@@ -248,3 +253,39 @@ void DialogVolumeExplorer::RefreshLocalView() {
         tree_.SyncLocalChildren(item, ExplorerTreeModel::BuildItemPath(item));
 }
 
+namespace {
+
+// The selected item stands for the listed folder only while the current
+// folder is its path (the unlisted first disk keeps another folder's rows).
+QStandardItem* ItemOfCurrentFolder(QStandardItem* item, const std::string& device_path) {
+    if (!item || ExplorerTreeModel::BuildItemPath(item).toStdString() != device_path) return nullptr;
+    return item;
+}
+
+}  // namespace
+
+void DialogVolumeExplorer::RereadVolumeFolder() {
+    const std::string& path = dialog_.Device.DevicePath;
+    if (!IsDeviceVolumePath(path) || IsUnlistedDrivePath(path)) return;
+    const std::string engine_folder = ToVolumePath(path);
+    const FatEntryInfoList records = ListVolumeFolder(engine_folder);
+    list_.FillVolumeList(records);
+    if (QStandardItem* item = ItemOfCurrentFolder(SelectedItem(), path)) {
+        tree_.DeleteTreeChildren(item);
+        tree_.AddVolumeSubfolders(item, engine_folder, records, ListVolumeFolder);
+    }
+}
+
+bool DialogVolumeExplorer::AppendVolumeEntry(const std::string& volume_path) {
+    FatEntryInfo info{};
+    if (fat::DefaultVolume().Lookup(volume_path, &info) != fat::Result::Ok) return false;
+    const QString name = FromUtf8(EntryName(info));
+    if (list_.FindRow(name) >= 0) return false;
+    list_.AppendVolumeRow(info);
+    QStandardItem* item = ItemOfCurrentFolder(SelectedItem(), dialog_.Device.DevicePath);
+    if (item && info.is_directory && !IsHiddenName(EntryName(info))) {
+        QStandardItem* folder = tree_.AddFolder(item, name, TREE_ITEM_VOLUME_FOLDER);
+        tree_.AddFolderPlaceholders(folder, ListVolumeFolder(volume_path + "/"));
+    }
+    return true;
+}

@@ -10,6 +10,7 @@
 #include <QtCore/QObject>
 #include <QtCore/QString>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 
 class CQuillonDlg;
 class DeveloperTools;
+class ExplorerFileCommands;
 class QModelIndex;
 class QStandardItem;
 
@@ -25,9 +27,12 @@ class DialogVolumeExplorer : public QObject, public VolumeExplorer {
     Q_OBJECT
 public:
     DialogVolumeExplorer(CQuillonDlg& dialog, DeveloperTools& tools);
+    ~DialogVolumeExplorer() override;
 
     ExplorerTreeModel& Tree() { return tree_; }
     ExplorerListModel& List() { return list_; }
+    // Drop, console copy and the list's context menu.
+    ExplorerFileCommands& Commands() { return *commands_; }
 
     // What discovery calls: the camera's root, emptied, then its top level.
     void ClearVolumeView() override;
@@ -52,6 +57,14 @@ public:
     // The tree's selected item, or null.
     QStandardItem* SelectedItem() const;
 
+    // After a change on the volume: the current volume folder listed again,
+    // and the selected item's folders with it.
+    void RereadVolumeFolder();
+    // A row for the entry a command made at `volume_path` in the current
+    // folder (and a tree item for a folder); false when its name is listed
+    // already or it cannot be found, for the caller to re-read the folder.
+    bool AppendVolumeEntry(const std::string& volume_path);
+
 private:
     QStandardItem* VolumeRoot(int drive_number);
     QStandardItem* FindVolumeRoot(int drive_number) const;
@@ -70,4 +83,5 @@ private:
     ExplorerListModel list_;
     std::vector<int> extra_drives_;
     bool quiet_ = false;
+    std::unique_ptr<ExplorerFileCommands> commands_;
 };

@@ -143,7 +143,7 @@ void CQuillonDlg::ConnectMessageMap() {
     // Commands of the developer tools that are not built yet stay disabled
     // rather than pretend to work.
     for (QPushButton* pending : {Tools->ReadButton, Tools->WriteButton, Tools->EidReadbackButton,
-                                 Tools->WriteDeleteTestButton, Tools->CopyToConsoleButton})
+                                 Tools->WriteDeleteTestButton})
         pending->setEnabled(false);
 }
 
