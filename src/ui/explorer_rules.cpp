@@ -202,6 +202,11 @@ std::optional<std::string> ToSingleByte(std::u16string_view path) {
 // The engine's path buffers keep a terminator.
 bool FitsEnginePath(std::string_view engine_path) { return engine_path.size() < kFatPathBufferSize; }
 
+std::string PathTooLongText(std::size_t length) {
+    return "This folder's path is " + std::to_string(length) + " bytes long; the volume's engine takes at most " +
+           std::to_string(kFatPathBufferSize - 1) + ", so it is not listed.";
+}
+
 std::string LastPathComponent(std::string_view path) {
     const std::string_view separators =
         IsDeviceVolumePath(path) ? std::string_view(&kDevicePathSeparator, 1) : kLocalSeparators;

@@ -92,6 +92,8 @@ std::string ToVolumePath(std::string_view device_path);
 // a path is never cut short, since a cut path names another entry.
 std::optional<std::string> ToSingleByte(std::u16string_view path);
 bool FitsEnginePath(std::string_view engine_path);
+// What the info text says of a folder whose path is too long to list.
+std::string PathTooLongText(std::size_t length);
 
 // The text after the last separator of the path's own form (a backslash in
 // a device volume path, the platform's separators in a local one); the

@@ -250,6 +250,10 @@ TEST(ExplorerRules, EnginePathsAreWholeUtf8OrRefused) {
         {u"/" + std::u16string(kFatPathBufferSize - 1, u'a'), std::nullopt},
     };
     for (const auto& [wide, narrow] : cases) EXPECT_EQ(ToSingleByte(wide), narrow) << wide.size();
+    // A folder past the limit is said to be so, with both lengths.
+    const std::string said = PathTooLongText(kFatPathBufferSize + 7);
+    EXPECT_NE(said.find(std::to_string(kFatPathBufferSize + 7)), std::string::npos) << said;
+    EXPECT_NE(said.find(std::to_string(kFatPathBufferSize - 1)), std::string::npos) << said;
 }
 
 TEST(ExplorerRules, PathComponents) {

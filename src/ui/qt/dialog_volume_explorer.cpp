@@ -226,6 +226,10 @@ void DialogVolumeExplorer::SelectVolumeFolder(QStandardItem* item, const std::st
     }
     tree_.DeleteTreeChildren(item);
     if (!mounted) return;
+    if (!FitsEnginePath(engine_folder)) {
+        info_text = PathTooLongText(engine_folder.size());
+        return;
+    }
     const FatEntryInfoList records = ListVolumeFolder(engine_folder);
     if (list_.FillVolumeList(records)) tree_.AddVolumeSubfolders(item, engine_folder, records, ListVolumeFolder);
 }
