@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "device/linux_test_disks.h"
 #include "device/camera_layout.h"
 #include "device/device_record.h"
 #include "device/discovery.h"
@@ -37,6 +38,8 @@
 #include "update/marker.h"
 
 namespace {
+
+using namespace linux_test;
 
 namespace fs = std::filesystem;
 namespace udisks = platform::udisks;
@@ -57,41 +60,8 @@ constexpr std::uint32_t kOtherDiskSector = 5;
 constexpr std::uint64_t kFourGibibytes = std::uint64_t{1} << 32;
 constexpr std::uint64_t kSectorBytes = kSectorSize;
 
-struct UsbIdentity {
-    const char* vendor;
-    const char* model;
-    const char* revision;
-    const char* serial;
-    std::uint16_t vendor_id;
-    std::uint16_t model_id;
-    unsigned lun;
-};
-
-constexpr UsbIdentity kCameraUser{"BRENX", "FOTOBEAN", "2.10", "1634", 0xE4D2, 0x3A17, 0};
-constexpr UsbIdentity kCameraSystem{"BRENX", "SYSTEM", "2.12", "1634", 0xE4D2, 0x3A17, 1};
-constexpr UsbIdentity kStick{"Generic", "Flash_Disk", "8.07", "a1b2c3d4", 0x058F, 0x6387, 0};
 // The system disk's names and serial on a USB device of other ids.
 constexpr UsbIdentity kPoser{"BRENX", "SYSTEM", "2.12", "1634", 0x058F, 0x6387, 1};
-
-BlockDisk UsbDisk(const std::string& sysname, const std::string& devnode, const UsbIdentity& id,
-                  std::uint64_t size_bytes) {
-    BlockDisk disk;
-    disk.sysname = sysname;
-    disk.devnode = devnode;
-    disk.size_bytes = size_bytes;
-    disk.removable = true;
-    disk.on_usb = true;
-    disk.vendor = id.vendor;
-    disk.model = id.model;
-    disk.revision = id.revision;
-    disk.serial = id.serial;
-    disk.vendor_id = id.vendor_id;
-    disk.model_id = id.model_id;
-    disk.usb_interface = 0;
-    disk.lun = id.lun;
-    disk.usb_port = "1-2";
-    return disk;
-}
 
 BlockFilesystem Filesystem(const std::string& sysname, const std::string& disk_sysname, const std::string& label,
                            std::uint64_t size_bytes) {

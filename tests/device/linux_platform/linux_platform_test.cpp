@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "device/linux_test_disks.h"
 #include "device/camera_layout.h"
 #include "device/device_record.h"
 #include "device/discovery.h"
@@ -39,6 +40,8 @@
 #include "support/test_support.h"
 
 namespace {
+
+using namespace linux_test;
 
 namespace fs = std::filesystem;
 namespace udisks = platform::udisks;
@@ -67,41 +70,8 @@ constexpr std::uint64_t kRootBytes = 400ull << 30;
 // A failure count the fake never uses up.
 constexpr int kAlways = INT_MAX;
 
-struct UsbIdentity {
-    const char* vendor;
-    const char* model;
-    const char* revision;
-    const char* serial;
-    std::uint16_t vendor_id;
-    std::uint16_t model_id;
-    unsigned lun;
-};
-
-constexpr UsbIdentity kCameraUser{"BRENX", "FOTOBEAN", "2.10", "1634", 0xE4D2, 0x3A17, 0};
-constexpr UsbIdentity kCameraSystem{"BRENX", "SYSTEM", "2.12", "1634", 0xE4D2, 0x3A17, 1};
-constexpr UsbIdentity kStick{"Generic", "Flash_Disk", "8.07", "a1b2c3d4", 0x058F, 0x6387, 0};
 
 std::string NodeOf(const std::string& folder, const std::string& sysname) { return folder + "/" + sysname; }
-
-BlockDisk UsbDisk(const std::string& folder, const std::string& sysname, const UsbIdentity& id,
-                  std::uint64_t size_bytes) {
-    BlockDisk disk;
-    disk.sysname = sysname;
-    disk.devnode = NodeOf(folder, sysname);
-    disk.size_bytes = size_bytes;
-    disk.removable = true;
-    disk.on_usb = true;
-    disk.vendor = id.vendor;
-    disk.model = id.model;
-    disk.revision = id.revision;
-    disk.serial = id.serial;
-    disk.vendor_id = id.vendor_id;
-    disk.model_id = id.model_id;
-    disk.usb_interface = 0;
-    disk.lun = id.lun;
-    disk.usb_port = "1-2";
-    return disk;
-}
 
 BlockFilesystem Filesystem(const std::string& folder, const std::string& sysname, const std::string& disk_sysname,
                            std::optional<std::string> type, std::optional<std::string> label,
@@ -140,9 +110,12 @@ BlockSnapshot Computer(const std::string& folder, const Arrangement& arrangement
     snapshot.disks.push_back(built_in);
     // udev lists the camera's disks before the stick's here, whatever their
     // names: the Windows form must not depend on that order.
-    snapshot.disks.push_back(UsbDisk(folder, arrangement.camera_system, kCameraSystem, 256ull << 20));
-    snapshot.disks.push_back(UsbDisk(folder, arrangement.camera_user, kCameraUser, kUserVolumeBytes));
-    snapshot.disks.push_back(UsbDisk(folder, arrangement.stick, kStick, kStickBytes));
+    const auto disk = [&folder](const std::string& sysname, const UsbIdentity& id, std::uint64_t bytes) {
+        return UsbDisk(sysname, NodeOf(folder, sysname), id, bytes);
+    };
+    snapshot.disks.push_back(disk(arrangement.camera_system, kCameraSystem, 256ull << 20));
+    snapshot.disks.push_back(disk(arrangement.camera_user, kCameraUser, kUserVolumeBytes));
+    snapshot.disks.push_back(disk(arrangement.stick, kStick, kStickBytes));
 
     BlockFilesystem efi = Filesystem(folder, "sda1", "sda", "vfat", "EFI", kEfiBytes);
     efi.mount_point = "/boot/efi";
