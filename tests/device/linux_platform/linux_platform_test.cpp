@@ -921,6 +921,21 @@ TEST_P(LinuxRawWriteTest, OnlyTheCamerasSystemDiskOpensForWriting) {
     EXPECT_TRUE(Backend().OpenDevice(name, DeviceAccess::Read));
 }
 
+// A disk opened by a platform that has since been replaced has no one left
+// to check its writes against: they are refused, and the node keeps its bytes.
+TEST_F(LinuxPlatformTest, AWriteAfterItsPlatformIsGoneIsRefused) {
+    const std::string node = CameraSystemNode();
+    std::ofstream(node) << std::string(kSectorSize, 'o');
+    std::unique_ptr<platform::Platform> backend = MakeBackend();
+    const auto disk = backend->OpenDevice(PhysicalDriveName(3), DeviceAccess::ReadWrite);
+    ASSERT_TRUE(disk);
+    backend.reset();
+    const std::string sector(kSectorSize, 'n');
+    ASSERT_TRUE(disk->Seek(0));
+    EXPECT_EQ(disk->Write(sector.data(), sector.size()), 0u);
+    EXPECT_EQ(testsupport::ReadFileBytes(node), std::vector<std::uint8_t>(kSectorSize, 'o'));
+}
+
 void AsItIs(BlockSnapshot&, const std::string&) {}
 
 void HomeOnTheSystemDisk(BlockSnapshot& snapshot, const std::string& nodes) {

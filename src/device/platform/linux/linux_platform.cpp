@@ -507,7 +507,14 @@ private:
         }
         if (!fd.Valid()) return nullptr;
         RawDisk::WriteCheck check;
-        if (for_writing) check = [this, devnode = disk.devnode] { return MayStillWrite(devnode); };
+        // A device may outlive the platform that opened it (another one was
+        // installed meanwhile); its writes are then refused, never checked
+        // against a platform that is gone.
+        if (for_writing)
+            check = [alive = std::weak_ptr<LinuxPlatform*>(self_), devnode = disk.devnode] {
+                const std::shared_ptr<LinuxPlatform*> platform = alive.lock();
+                return platform && (*platform)->MayStillWrite(devnode);
+            };
         return std::make_unique<RawDisk>(std::move(fd), std::move(check));
     }
 
@@ -521,6 +528,7 @@ private:
     }
 
     LinuxPlatformOptions options_;
+    std::shared_ptr<LinuxPlatform*> self_ = std::make_shared<LinuxPlatform*>(this);
     std::mutex mutex_;
     std::optional<DevicesSeen> seen_;
     std::chrono::steady_clock::time_point seen_at_;
