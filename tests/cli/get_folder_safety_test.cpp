@@ -9,19 +9,15 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "cli/patched_image.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
+using namespace patched_image;
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kSectorBytes = 512;
-constexpr std::uint32_t kEntryBytes = 32;
-constexpr std::size_t kAttributeOffset = 11;
-constexpr std::uint8_t kLongNameAttribute = 0x0F;
-constexpr std::size_t kClusterHighOffset = 20;
-constexpr std::size_t kClusterLowOffset = 26;
 // Where the first characters of a long-name part sit (UTF-16, little-endian).
 constexpr std::size_t kLongNameFirstChars[] = {1, 3, 5, 7, 9};
 
@@ -75,66 +71,19 @@ protected:
         fs::remove(local);
     }
 
-    nlohmann::json Json(const std::string& args) {
-        const RunResult r = Quillon("--json " + args);
-        EXPECT_EQ(r.exit_code, 0) << args << "\n" << r.err;
-        return nlohmann::json::parse(r.out);
+    std::uint32_t ClusterOf(const std::string& folder, const std::string& name) const {
+        return PatchedImage(image).ClusterOf(folder, name);
     }
-
-    std::uint32_t ClusterOf(const std::string& folder, const std::string& name) {
-        for (const auto& row : Json("ls " + Quote(folder)))
-            if (row["name"] == name) return row["cluster"];
-        ADD_FAILURE() << name << " not in " << folder;
-        return 0;
-    }
-
-    std::uint32_t RootCluster() { return Json("info")["root_cluster"]; }
-
-    std::uint64_t ClusterSector(std::uint32_t cluster) {
-        const nlohmann::json info = Json("info");
-        const std::uint64_t root_sectors =
-            (info["root_entries"].get<std::uint64_t>() * kEntryBytes + kSectorBytes - 1) / kSectorBytes;
-        const std::uint64_t first_data = info["reserved_sectors"].get<std::uint64_t>() +
-                                         info["fats"].get<std::uint64_t>() * info["fat_size"].get<std::uint64_t>() +
-                                         root_sectors;
-        return first_data + (cluster - 2) * info["sectors_per_cluster"].get<std::uint64_t>();
-    }
-
-    // Calls patch on each 32-byte entry of the first two sectors of the
-    // folder at cluster until it says it changed one; that sector is written back.
-    template <typename Patch>
-    void PatchEntry(std::uint32_t folder_cluster, const std::string& what, Patch patch) {
-        const std::uint64_t first = ClusterSector(folder_cluster);
-        for (std::uint64_t sector = first; sector < first + 2; ++sector) {
-            std::vector<std::uint8_t> bytes = ReadSector(image, sector);
-            for (std::size_t at = 0; at < kSectorBytes; at += kEntryBytes) {
-                if (!patch(&bytes[at])) continue;
-                WriteSector(image, sector, bytes);
-                return;
-            }
-        }
-        FAIL() << what << " not found in the folder at cluster " << folder_cluster;
-    }
-
-    // Points the short entry whose stored name starts with `short_start` at cluster.
-    void PointEntryAt(std::uint32_t folder_cluster, const std::string& short_start, std::uint32_t cluster) {
-        PatchEntry(folder_cluster, short_start, [&](std::uint8_t* entry) {
-            if (entry[kAttributeOffset] == kLongNameAttribute ||
-                std::string(entry, entry + short_start.size()) != short_start)
-                return false;
-            entry[kClusterLowOffset] = static_cast<std::uint8_t>(cluster);
-            entry[kClusterLowOffset + 1] = static_cast<std::uint8_t>(cluster >> 8);
-            entry[kClusterHighOffset] = static_cast<std::uint8_t>(cluster >> 16);
-            entry[kClusterHighOffset + 1] = static_cast<std::uint8_t>(cluster >> 24);
-            return true;
-        });
+    std::uint32_t RootCluster() const { return PatchedImage(image).RootCluster(); }
+    void PointEntryAt(std::uint32_t folder, const std::string& short_start, std::uint32_t cluster) const {
+        PatchedImage(image).PointEntryAt(folder, short_start, cluster);
     }
 
     // Rewrites the character at `index` (within the first five) of the long
     // name whose first five characters are `first`, as a foreign or damaged
     // volume could hold it; the short entry's checksum stays valid.
     void SetLongNameChar(std::uint32_t folder_cluster, const std::string& first, std::size_t index, char16_t c) {
-        PatchEntry(folder_cluster, first, [&](std::uint8_t* entry) {
+        PatchedImage(image).PatchEntry(folder_cluster, first, [&](std::uint8_t* entry) {
             if (entry[kAttributeOffset] != kLongNameAttribute) return false;
             for (std::size_t i = 0; i < first.size(); ++i)
                 if (entry[kLongNameFirstChars[i]] != static_cast<std::uint8_t>(first[i]) ||

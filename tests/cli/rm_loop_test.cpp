@@ -5,17 +5,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/patched_image.h"
 #include "support/test_support.h"
 
 using namespace testsupport;
+using patched_image::PatchedImage;
 
 namespace {
 
-constexpr std::uint32_t kSectorBytes = 512;
-constexpr std::uint32_t kEntryBytes = 32;
-constexpr std::size_t kShortNameBytes = 11;
-constexpr std::size_t kClusterHighOffset = 20;
-constexpr std::size_t kClusterLowOffset = 26;
 const std::string kTools = "MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 ";
 
 struct Layout {
@@ -44,50 +41,12 @@ protected:
             ASSERT_EQ(testsupport::Run(kTools + "mcopy " + i + Quote(dir + "/f.txt") + " " + folder).exit_code, 0);
     }
 
-    nlohmann::json Json(const std::string& args) {
-        const RunResult r = Cli("--image " + Quote(image) + " --start 0 --json " + args);
-        EXPECT_EQ(r.exit_code, 0) << args << "\n" << r.err;
-        return nlohmann::json::parse(r.out);
+    std::uint32_t ClusterOf(const std::string& folder, const std::string& name) const {
+        return PatchedImage(image).ClusterOf(folder, name);
     }
-
-    std::uint32_t ClusterOf(const std::string& folder, const std::string& name) {
-        for (const auto& row : Json("ls " + Quote(folder)))
-            if (row["name"] == name) return row["cluster"];
-        ADD_FAILURE() << name << " not in " << folder;
-        return 0;
-    }
-
-    std::uint32_t RootCluster() { return Json("info")["root_cluster"]; }
-
-    // Byte offset of a data cluster, from the volume's own geometry.
-    std::uint64_t ClusterOffset(std::uint32_t cluster) {
-        const nlohmann::json info = Json("info");
-        const std::uint64_t root_sectors =
-            (info["root_entries"].get<std::uint64_t>() * kEntryBytes + kSectorBytes - 1) / kSectorBytes;
-        const std::uint64_t first_data = info["reserved_sectors"].get<std::uint64_t>() +
-                                         info["fats"].get<std::uint64_t>() * info["fat_size"].get<std::uint64_t>() +
-                                         root_sectors;
-        const std::uint64_t per_cluster = info["sectors_per_cluster"];
-        return (first_data + (cluster - 2) * per_cluster) * kSectorBytes;
-    }
-
-    // Rewrites the first-cluster field of the short entry `short_name`
-    // (11 bytes, as stored) in the folder that starts at parent_cluster.
-    void PointEntryAt(std::uint32_t parent_cluster, const std::string& short_name, std::uint32_t cluster) {
-        const std::uint64_t first_sector = ClusterOffset(parent_cluster) / kSectorBytes;
-        for (std::uint64_t sector = first_sector; sector < first_sector + 2; ++sector) {
-            std::vector<std::uint8_t> bytes = ReadSector(image, sector);
-            for (std::size_t at = 0; at < kSectorBytes; at += kEntryBytes) {
-                if (std::string(bytes.begin() + at, bytes.begin() + at + kShortNameBytes) != short_name) continue;
-                bytes[at + kClusterLowOffset] = static_cast<std::uint8_t>(cluster);
-                bytes[at + kClusterLowOffset + 1] = static_cast<std::uint8_t>(cluster >> 8);
-                bytes[at + kClusterHighOffset] = static_cast<std::uint8_t>(cluster >> 16);
-                bytes[at + kClusterHighOffset + 1] = static_cast<std::uint8_t>(cluster >> 24);
-                WriteSector(image, sector, bytes);
-                return;
-            }
-        }
-        FAIL() << short_name << " not found in the folder at cluster " << parent_cluster;
+    std::uint32_t RootCluster() const { return PatchedImage(image).RootCluster(); }
+    void PointEntryAt(std::uint32_t folder, const std::string& short_name, std::uint32_t cluster) const {
+        PatchedImage(image).PointEntryAt(folder, short_name, cluster);
     }
 
     std::string dir, image;
