@@ -117,10 +117,10 @@ def fail(name, text):
     raise dbus.exceptions.DBusException(text, name=name)
 
 
-def check_consent(spec, options):
-    if spec['auth'] == 'denied':
+def check_consent(described, options):
+    if described['auth'] == 'denied':
         fail(ERROR + 'NotAuthorized', 'Not authorized to perform operation')
-    if spec['auth'] == 'ask' and bool(options.get('auth.no_user_interaction', False)):
+    if described['auth'] == 'ask' and bool(options.get('auth.no_user_interaction', False)):
         fail(ERROR + 'NotAuthorizedCanObtain', 'Authentication is required')
 
 
@@ -150,35 +150,35 @@ def drive_path(name):
     return ROOT + '/drives/' + name
 
 
-def add_block(spec):
-    name, node = spec['name'], spec['node']
+def add_block(described):
+    name, node = described['name'], described['node']
     path = block_path(name)
     objects[ROOT].AddObject(path, BLOCK, {
         'Device': path_bytes(node),
         'PreferredDevice': path_bytes(node),
-        'Symlinks': path_list(spec['symlinks']),
-        'Drive': dbus.ObjectPath(drive_path(spec['drive']) if spec['drive'] else '/'),
-        'Size': dbus.UInt64(spec['size']),
+        'Symlinks': path_list(described['symlinks']),
+        'Drive': dbus.ObjectPath(drive_path(described['drive']) if described['drive'] else '/'),
+        'Size': dbus.UInt64(described['size']),
     }, [])
     obj = objects[path]
     obj.AddProperties(FILESYSTEM, {
-        'MountPoints': path_list([spec['mount_path']] if spec['mounted'] else [])})
-    failures = {method: Failures(method, spec['fail'].get(method, 0)) for method in BLOCK_METHODS}
+        'MountPoints': path_list([described['mount_path']] if described['mounted'] else [])})
+    failures = {method: Failures(method, described['fail'].get(method, 0)) for method in BLOCK_METHODS}
 
     def mount(self, options):
         record(name, 'Mount', options)
-        check_consent(spec, options)
+        check_consent(described, options)
         failures['Mount'].check()
-        if spec['slow']:
+        if described['slow']:
             time.sleep(SLOW_SECONDS)
         if len(self.props[FILESYSTEM]['MountPoints']) > 0:
             fail(ERROR + 'AlreadyMounted', 'Device ' + node + ' is already mounted')
-        self.props[FILESYSTEM]['MountPoints'] = path_list([spec['mount_path']])
-        return spec['mount_path']
+        self.props[FILESYSTEM]['MountPoints'] = path_list([described['mount_path']])
+        return described['mount_path']
 
     def unmount(self, options):
         record(name, 'Unmount', options)
-        check_consent(spec, options)
+        check_consent(described, options)
         failures['Unmount'].check()
         if len(self.props[FILESYSTEM]['MountPoints']) == 0:
             fail(ERROR + 'NotMounted', 'Device ' + node + ' is not mounted')
@@ -186,14 +186,14 @@ def add_block(spec):
 
     def open_device(self, mode, options):
         record(name, 'OpenDevice:' + mode, options)
-        if spec['auth'] == 'denied':
+        if described['auth'] == 'denied':
             fail('org.freedesktop.DBus.Error.AccessDenied', 'Permission denied')
-        check_consent(spec, options)
+        check_consent(described, options)
         failures['OpenDevice'].check()
         flags = {'r': os.O_RDONLY, 'rw': os.O_RDWR}.get(str(mode))
         if flags is None:
             fail(ERROR + 'Failed', 'Unknown mode ' + mode)
-        fd = os.open(spec['open_file'], flags)
+        fd = os.open(described['open_file'], flags)
         try:
             return dbus.types.UnixFd(fd)  # takes a copy of its own
         finally:
@@ -206,25 +206,25 @@ def add_block(spec):
     obj.AddMethods(BLOCK, [('OpenDevice', 'sa{sv}', 'h', open_device)])
 
 
-def add_drive(spec):
-    """The drive of `spec`; its calls are logged under the drive's name."""
-    name = spec['drive']
+def add_drive(described):
+    """The drive of `described`; its calls are logged under the drive's name."""
+    name = described['drive']
     path = drive_path(name)
     objects[ROOT].AddObject(path, DRIVE, {
         'Ejectable': dbus.Boolean(True),
-        'CanPowerOff': dbus.Boolean(spec['can_power_off']),
+        'CanPowerOff': dbus.Boolean(described['can_power_off']),
         'Model': dbus.String(name),
     }, [])
-    failures = {method: Failures(method, spec['fail'].get(method, 0)) for method in DRIVE_METHODS}
+    failures = {method: Failures(method, described['fail'].get(method, 0)) for method in DRIVE_METHODS}
 
     def eject(_self, options):
         record(name, 'Eject', options)
-        check_consent(spec, options)
+        check_consent(described, options)
         failures['Eject'].check()
 
     def power_off(_self, options):
         record(name, 'PowerOff', options)
-        check_consent(spec, options)
+        check_consent(described, options)
         failures['PowerOff'].check()
 
     objects[path].AddMethods(DRIVE, [
@@ -250,12 +250,12 @@ def resolve_device(_self, devspec, _options):
 
 def built_in_devices():
     def device(name, node, **settings):
-        spec = {'name': name, 'node': node, 'drive': name, 'mounted': False,
+        described = {'name': name, 'node': node, 'drive': name, 'mounted': False,
                 'mount_path': '/media/quillon/' + name.upper(), 'can_power_off': True,
                 'auth': 'allowed', 'open_file': args.device_file, 'size': DEFAULT_SIZE,
                 'fail': {}, 'slow': False, 'symlinks': ['/dev/disk/by-label/' + name.upper()]}
-        spec.update(settings)
-        return spec
+        described.update(settings)
+        return described
 
     return [
         device('camera', '/dev/sdb1'),
@@ -319,9 +319,9 @@ def described_device(index, entry):
     }
 
 
-def drive_settings(spec):
-    return (spec['can_power_off'], spec['auth'],
-            json.dumps({m: spec['fail'][m] for m in DRIVE_METHODS if m in spec['fail']}, sort_keys=True))
+def drive_settings(described):
+    return (described['can_power_off'], described['auth'],
+            json.dumps({m: described['fail'][m] for m in DRIVE_METHODS if m in described['fail']}, sort_keys=True))
 
 
 def read_devices(path):
@@ -329,17 +329,17 @@ def read_devices(path):
         entries = json.load(description)
     if not isinstance(entries, list):
         raise DescriptionError('--devices needs a JSON list of devices')
-    specs = [described_device(i, entry) for i, entry in enumerate(entries)]
+    described_all = [described_device(i, entry) for i, entry in enumerate(entries)]
     names, drives = set(), {}
-    for spec in specs:
-        if spec['name'] in names:
-            raise DescriptionError('--devices names %r twice' % spec['name'])
-        names.add(spec['name'])
+    for described in described_all:
+        if described['name'] in names:
+            raise DescriptionError('--devices names %r twice' % described['name'])
+        names.add(described['name'])
         # A shared drive is one object: its behaviour cannot differ by who asks.
-        drive = spec['drive']
-        if drive is not None and drives.setdefault(drive, drive_settings(spec)) != drive_settings(spec):
+        drive = described['drive']
+        if drive is not None and drives.setdefault(drive, drive_settings(described)) != drive_settings(described):
             raise DescriptionError('--devices gives the drive %r different settings' % drive)
-    return specs
+    return described_all
 
 
 def main():
@@ -376,10 +376,10 @@ def main():
         objects[ROOT + '/Manager'].AddMethods(MANAGER, [
             ('ResolveDevice', 'a{sv}a{sv}', 'ao', resolve_device)])
 
-    for spec in devices:
-        add_block(spec)
-        if spec['drive'] and drive_path(spec['drive']) not in objects:
-            add_drive(spec)
+    for described in devices:
+        add_block(described)
+        if described['drive'] and drive_path(described['drive']) not in objects:
+            add_drive(described)
 
     print('ready', flush=True)
     GLib.MainLoop().run()
