@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace camera {
 
@@ -46,5 +47,17 @@ constexpr char kSystemVolumeLabel[] = "QX SYSTEM";
 constexpr std::uint64_t kUserVolumeMinBytes = 198491873;
 constexpr std::uint64_t kUserVolumeWindowSpan = 999999;  // size - min must stay below this
 constexpr std::uint64_t kUserVolumeMaxBytes = kUserVolumeMinBytes + kUserVolumeWindowSpan - 1;
+
+// The identity rules, as discovery applies them and as a backend that must
+// know the camera's disks before discovery has run applies them too.
+inline bool IsCameraParent(const std::string& parent_id) { return parent_id.rfind(kCameraParentId, 0) == 0; }
+// The interface literals must stand after the path's first character.
+inline bool InterfaceCarries(const std::string& interface_path, const char* literal) {
+    const std::size_t position = interface_path.find(literal);
+    return position != std::string::npos && position > 0;
+}
+inline bool IsCameraSystemDisk(const std::string& interface_path, const std::string& parent_id) {
+    return IsCameraParent(parent_id) && InterfaceCarries(interface_path, kSystemDiskInterface);
+}
 
 }  // namespace camera

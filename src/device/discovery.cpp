@@ -27,21 +27,15 @@ bool QueryDeviceNumber(const std::string& name, std::uint32_t* number) {
     return CurrentPlatform().DeviceNumber(name, number);
 }
 
-// The interface literals must stand after the path's first character.
-bool ContainsAfterStart(const std::string& text, const char* literal) {
-    const std::size_t position = text.find(literal);
-    return position != std::string::npos && position > 0;
-}
-
 bool IsInUserSizeWindow(bool size_known, std::uint64_t total_bytes) {
     return size_known && total_bytes - camera::kUserVolumeMinBytes < camera::kUserVolumeWindowSpan;
 }
 
 bool BelongsToCamera(const DeviceRecord& record, bool size_known, std::uint64_t total_bytes) {
-    if (record.ParentDeviceId.rfind(camera::kCameraParentId, 0) != 0) return false;
-    if (ContainsAfterStart(record.DiskInterfacePath, camera::kUserDiskInterface))
+    if (!camera::IsCameraParent(record.ParentDeviceId)) return false;
+    if (camera::InterfaceCarries(record.DiskInterfacePath, camera::kUserDiskInterface))
         return IsInUserSizeWindow(size_known, total_bytes);
-    return ContainsAfterStart(record.DiskInterfacePath, camera::kSystemDiskInterface);
+    return camera::IsCameraSystemDisk(record.DiskInterfacePath, record.ParentDeviceId);
 }
 
 bool IsRemovableCandidate(char letter) {

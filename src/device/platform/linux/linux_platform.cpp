@@ -58,15 +58,9 @@ char LetterOfVolumeName(const std::string& name) {
     return DriveLetterOfPath(name.substr(prefix.size()));
 }
 
-bool ContainsAfterStart(const std::string& text, const char* literal) {
-    const std::size_t position = text.find(literal);
-    return position != std::string::npos && position > 0;
-}
-
 // By the USB identity discovery matches, never by a number alone.
 bool IsCameraSystemDisk(const WindowsDisk& disk) {
-    return disk.parent_instance.rfind(camera::kCameraParentId, 0) == 0 &&
-           ContainsAfterStart(disk.interface_path, camera::kSystemDiskInterface);
+    return camera::IsCameraSystemDisk(disk.interface_path, disk.parent_instance);
 }
 
 // A name safe for a file: the interface path carries the camera's serial
