@@ -35,9 +35,10 @@ constexpr std::size_t kChunkBytes = 1u << 20;
 
 // One buffer serves every file of a run: a folder of thousands of small
 // files must not pay for a fresh megabyte each.
-std::vector<std::uint8_t>& TransferBuffer() {
-    static std::vector<std::uint8_t> buffer(kChunkBytes);
-    return buffer;
+// Not cleared: a small file touches only the pages it fills.
+std::uint8_t* TransferBuffer() {
+    static const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunkBytes]);
+    return buffer.get();
 }
 
 struct CloseFile {
@@ -94,18 +95,18 @@ fs::path LocalTargetOf(const std::string& source, const fs::path& destination) {
 // existing destination stays as it was.
 bool ExportOpened(fat::Volume& volume, FatFile* opened, const std::string& source, LocalDestination& out) {
     OpenVolumeFile file(opened, CloseFile{&volume});
-    std::vector<std::uint8_t>& buffer = TransferBuffer();
+    std::uint8_t* buffer = TransferBuffer();
     std::uint64_t remaining = file->size;
     while (remaining > 0) {
         const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(remaining, kChunkBytes));
         std::uint32_t got = 0;
-        const fat::Result read = volume.Read(file.get(), buffer.data(), want, &got);
+        const fat::Result read = volume.Read(file.get(), buffer, want, &got);
         if (read != fat::Result::Ok || got != want) {
             CliFail("cannot read " + source + " (" +
                     fat::ResultText(read == fat::Result::Ok ? fat::Result::Damaged : read) + "); nothing was saved");
             return false;
         }
-        if (!out.Write(buffer.data(), want)) return DestinationFailed(out);
+        if (!out.Write(buffer, want)) return DestinationFailed(out);
         remaining -= want;
     }
     return out.Commit() || DestinationFailed(out);
@@ -314,14 +315,14 @@ bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& v
         return false;
     }
     OpenVolumeFile file(opened, CloseFile{&volume});
-    std::vector<std::uint8_t>& buffer = TransferBuffer();
+    std::uint8_t* buffer = TransferBuffer();
     fat::Result write_result = fat::Result::Ok;
     while (in && write_result == fat::Result::Ok) {
-        in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+        in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(kChunkBytes));
         const auto got = static_cast<std::uint32_t>(in.gcount());
         if (got == 0) break;
         std::uint32_t done = 0;
-        write_result = volume.Write(file.get(), buffer.data(), got, &done);
+        write_result = volume.Write(file.get(), buffer, got, &done);
     }
     const bool read_all = in.eof();
     // Data, FAT and the entry's size must reach the medium before the file

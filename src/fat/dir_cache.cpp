@@ -48,10 +48,11 @@ void ResetCache(Cache& cache) {
 }
 
 // Made on first use: a volume that is only mounted and looked at in
-// passing never pays for the 512 KiB.
+// passing never pays for the 512 KiB; the sectors are not cleared either,
+// so a short run touches only the ones it stores.
 Cache& CacheOf(const FatVolume& volume) {
     if (!volume.state->dir_cache) {
-        volume.state->dir_cache.reset(new Cache());
+        volume.state->dir_cache.reset(new Cache);
         ResetCache(*volume.state->dir_cache);
     }
     return *volume.state->dir_cache;

@@ -136,7 +136,7 @@ bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t 
     for (std::uint32_t i = 0; i < clusters; ++i) {
         std::uint32_t cluster;
         if (!FatFindFreeCluster(volume, volume.root_cluster, &cluster)) return false;
-        if (!FatZeroCluster(volume, cluster)) return false;
+        if (!FatWriteFreshDirCluster(volume, cluster, nullptr)) return false;
         if (!FatSetClusterEntry(volume, cluster, kFatEndOfChain)) return false;
         // The new end reaches the medium before the link to it: FAT sectors
         // written together may land one without the other, and a folder
@@ -840,12 +840,23 @@ int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8
     return found ? FatDeleteEntrySet(volume, start, where, has_long_name, long_name_start) : 0;
 }
 
-int FatZeroCluster(FatVolume& volume, std::uint32_t cluster) {
+int FatWriteFreshDirCluster(FatVolume& volume, std::uint32_t cluster, const std::uint8_t* first_sector) {
     if (!FatCanWrite(volume) || !FatIsDataCluster(volume, cluster) || volume.sectors_per_cluster > kMaxSectorsPerCluster)
         return 0;
     const std::uint32_t first = FatClusterToSector(volume, cluster);
     FatDropSectorBuffer(volume, first, volume.sectors_per_cluster);
-    return FatMediaWrite(volume, first, kZeroCluster, volume.sectors_per_cluster) ? 1 : 0;
+    const std::uint8_t* bytes = kZeroCluster;
+    if (first_sector) {
+        std::uint8_t* cluster_bytes = ReadAheadOf(volume);
+        std::memset(cluster_bytes, 0, std::size_t{volume.sectors_per_cluster} * kSectorSize);
+        std::memcpy(cluster_bytes, first_sector, kSectorSize);
+        bytes = cluster_bytes;
+    }
+    if (!FatMediaWrite(volume, first, bytes, volume.sectors_per_cluster)) return 0;
+    // The new slots are known without a read: the scans and the entry
+    // writes that follow find them in the cache.
+    FatDirCacheStore(volume, first, bytes, volume.sectors_per_cluster);
+    return 1;
 }
 
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {

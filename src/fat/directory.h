@@ -203,8 +203,9 @@ int FatMarkEntryDeleted(FatVolume& volume, std::uint32_t start, const std::uint8
 
 // Writes one directory sector through the directory cache: 1, or 0.
 int FatWriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data);
-// Writes zeros over a cluster (a new directory's or an extension's).
-int FatZeroCluster(FatVolume& volume, std::uint32_t cluster);
+// Writes a directory cluster afresh in one transfer (a new directory's or an
+// extension's): first_sector (its "." and "..") or zeros, then zeros. 1, or 0.
+int FatWriteFreshDirCluster(FatVolume& volume, std::uint32_t cluster, const std::uint8_t* first_sector);
 // Forgets the volume sector buffer and cached directory sectors a direct
 // write covers; called before every write that bypasses the scanner.
 void FatDropSectorBuffer(FatVolume& volume, std::uint32_t first_sector, std::uint32_t count);

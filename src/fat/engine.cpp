@@ -1,6 +1,9 @@
 #include "fat/engine.h"
 
+#include <cstdlib>
 #include <mutex>
+#include <new>
+#include <type_traits>
 
 #include "fat/fat_table.h"
 #include "fat/volume_state.h"
@@ -62,10 +65,21 @@ const char* ResultText(Result result) {
     return "failed";
 }
 
-Volume::Volume() : state_(std::make_unique<FatVolumeState>()), record_(std::make_unique<FatVolume>()) {
+// The record carries its FAT cache (1 MiB): calloc hands out zeroed pages
+// without touching them, so a short run pays only for what it uses.
+Volume::Volume() : state_(std::make_unique<FatVolumeState>()), record_(NewRecord()) {
     record_->state = state_.get();
     record_->sector_buffer_tag = kFatNoSector;
 }
+
+FatVolume* Volume::NewRecord() {
+    static_assert(std::is_trivially_default_constructible_v<FatVolume> && std::is_trivially_destructible_v<FatVolume>);
+    auto* record = static_cast<FatVolume*>(std::calloc(1, sizeof(FatVolume)));
+    if (!record) throw std::bad_alloc();
+    return record;
+}
+
+void Volume::RecordFree::operator()(FatVolume* record) const { std::free(record); }
 
 Volume::~Volume() = default;
 

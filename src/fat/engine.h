@@ -107,7 +107,11 @@ private:
     Result Outcome(bool succeeded);
 
     std::unique_ptr<FatVolumeState> state_;
-    std::unique_ptr<FatVolume> record_;
+    static FatVolume* NewRecord();
+    struct RecordFree {
+        void operator()(FatVolume* record) const;
+    };
+    std::unique_ptr<FatVolume, RecordFree> record_;
     std::unique_ptr<BlockDevice> owned_device_;
 };
 

@@ -19,40 +19,170 @@ std::uint32_t EntrySector(const FatVolume& volume, std::uint32_t cluster) {
     return volume.fat_start + cluster / EntriesPerSector(volume);
 }
 
-std::uint8_t* EntryBytes(const FatVolume& volume, FatCacheNode* node, std::uint32_t cluster) {
-    const std::uint32_t index = cluster % EntriesPerSector(volume);
-    return node->sector + index * (volume.is_fat32 ? 4 : 2);
-}
-
 bool InActiveFat(const FatVolume& volume, std::uint32_t sector) {
     return sector >= volume.fat_start && sector - volume.fat_start < volume.fat_size;
 }
 
-// A FAT sector goes to every copy the boot sector announces, so the copies
-// never disagree; with FAT32 mirroring off only the active copy is written.
-bool WriteBack(FatVolume& volume, FatCacheNode* node) {
-    if (!node->dirty) return true;
-    // A read-only device keeps nothing: the change only ever lived here.
-    if (!volume.device || !volume.device->Writable()) {
-        node->dirty = 0;
+std::uint32_t WindowStart(const FatVolume& volume, std::uint32_t sector) {
+    return sector - (sector - volume.fat_start) % kFatWindowSectors;
+}
+
+// The last window of the FAT may be cut short by its end.
+std::uint32_t WindowLength(const FatVolume& volume, std::uint32_t first) {
+    return std::min(kFatWindowSectors, volume.fat_start + volume.fat_size - first);
+}
+
+std::uint32_t SectorBit(std::uint32_t index) { return 1u << index; }
+
+// Gathers neighbouring sectors into one transfer per FAT copy; each FAT
+// sector goes to every copy the boot sector announces, so the copies never
+// disagree; with FAT32 mirroring off only the active copy is written. A run
+// within one window goes straight from the window; only a run across
+// windows is gathered into a buffer of its own.
+class FatRunWriter {
+public:
+    FatRunWriter(FatVolume& volume, std::size_t most_sectors) : volume_(volume), most_sectors_(most_sectors) {}
+
+    bool Add(std::uint32_t sector, const std::uint8_t* data) {
+        if (count_ != 0 && sector != first_ + count_ && !Write()) return false;
+        if (count_ == 0) {
+            first_ = sector;
+            start_ = data;
+        } else if (!gathered_ && data != start_ + std::size_t{count_} * kSectorSize) {
+            Gather();
+        }
+        if (gathered_) bytes_.insert(bytes_.end(), data, data + kSectorSize);
+        ++count_;
         return true;
     }
-    if (!InActiveFat(volume, node->tag)) return false;
-    const std::uint32_t offset = node->tag - volume.fat_start;
-    const std::uint32_t copies = volume.mirrored_fats ? volume.fat_count : 1;
-    const std::uint32_t first = volume.mirrored_fats ? volume.first_fat_sector : volume.fat_start;
-    for (std::uint32_t copy = 0; copy < copies; ++copy) {
-        if (!FatMediaWrite(volume, first + copy * volume.fat_size + offset, node->sector, 1)) return false;
+
+    bool Write() {
+        if (count_ == 0) return true;
+        const std::uint8_t* from = gathered_ ? bytes_.data() : start_;
+        const std::uint32_t copies = volume_.mirrored_fats ? volume_.fat_count : 1;
+        const std::uint32_t first_copy = volume_.mirrored_fats ? volume_.first_fat_sector : volume_.fat_start;
+        const std::uint32_t offset = first_ - volume_.fat_start;
+        for (std::uint32_t copy = 0; copy < copies; ++copy)
+            if (!FatMediaWrite(volume_, first_copy + copy * volume_.fat_size + offset, from, count_)) return false;
+        bytes_.clear();
+        gathered_ = false;
+        count_ = 0;
+        return true;
     }
-    node->dirty = 0;
+
+private:
+    void Gather() {
+        if (bytes_.capacity() == 0) bytes_.reserve(most_sectors_ * kSectorSize);
+        bytes_.assign(start_, start_ + std::size_t{count_} * kSectorSize);
+        gathered_ = true;
+    }
+
+    FatVolume& volume_;
+    std::size_t most_sectors_;
+    std::vector<std::uint8_t> bytes_;
+    const std::uint8_t* start_ = nullptr;
+    bool gathered_ = false;
+    std::uint32_t first_ = 0;
+    std::uint32_t count_ = 0;
+};
+
+bool Adjacent(const FatCacheNode* before, const FatCacheNode* after) {
+    return before && after && after->tag == before->tag + kFatWindowSectors;
+}
+
+// The sectors of a dirty window that go out: its dirty ones and the ones
+// between them, stretched to the window's edge towards a dirty neighbour so
+// that neighbouring windows go out as one run. A window is loaded whole
+// before anything in it changes, and a clean sector holds what the medium
+// holds, so writing it again changes nothing.
+bool AddWindow(FatRunWriter& writer, const FatCacheNode* node, const FatCacheNode* previous,
+               const FatCacheNode* following, std::uint32_t length) {
+    std::uint32_t low = 0;
+    while (!(node->dirty & SectorBit(low))) ++low;
+    std::uint32_t high = length - 1;
+    while (!(node->dirty & SectorBit(high))) --high;
+    if (Adjacent(previous, node)) low = 0;
+    if (Adjacent(node, following)) high = length - 1;
+    for (std::uint32_t i = low; i <= high; ++i)
+        if (!writer.Add(node->tag + i, node->data + i * kSectorSize)) return false;
     return true;
+}
+
+// Every dirty FAT sector goes out, in runs of neighbours.
+bool WriteDirtyWindows(FatVolume& volume) {
+    FatCacheNode* dirty[kFatCacheWindows];
+    std::size_t count = 0;
+    for (FatCacheNode* node = volume.cache_list; node; node = node->next)
+        if (node->dirty) dirty[count++] = node;
+    // A read-only device keeps nothing: the change only ever lived here.
+    if (count != 0 && volume.device && volume.device->Writable()) {
+        std::sort(dirty, dirty + count, [](const FatCacheNode* a, const FatCacheNode* b) { return a->tag < b->tag; });
+        FatRunWriter writer(volume, count * kFatWindowSectors);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!InActiveFat(volume, dirty[i]->tag)) return false;
+            const FatCacheNode* previous = i > 0 ? dirty[i - 1] : nullptr;
+            const FatCacheNode* following = i + 1 < count ? dirty[i + 1] : nullptr;
+            if (!AddWindow(writer, dirty[i], previous, following, WindowLength(volume, dirty[i]->tag))) return false;
+        }
+        if (!writer.Write()) return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) dirty[i]->dirty = 0;
+    volume.fat_cache_dirty = 0;
+    return true;
+}
+
+// The window holding a FAT sector, most recently used first; a miss takes
+// over the least recently used one, writing out what is dirty first.
+FatCacheNode* FindWindow(FatVolume& volume, std::uint32_t first) {
+    FatCacheNode* previous = nullptr;
+    FatCacheNode* node = volume.cache_list;
+    while (node->next && node->tag != first) {
+        previous = node;
+        node = node->next;
+    }
+    if (previous) {
+        previous->next = node->next;
+        node->next = volume.cache_list;
+        volume.cache_list = node;
+    }
+    if (node->tag == first) return node;
+    if (node->dirty && !WriteDirtyWindows(volume)) return nullptr;
+    node->tag = first;
+    node->loaded = 0;
+    node->dirty = 0;
+    return node;
+}
+
+// A window is read whole, in one transfer.
+bool LoadWindow(FatVolume& volume, FatCacheNode* node) {
+    if (node->loaded) return true;
+    if (!FatMediaRead(volume, node->tag, node->data, WindowLength(volume, node->tag))) return false;
+    node->loaded = 1;
+    return true;
+}
+
+// The cached bytes of an active FAT sector, or null when the read or a
+// needed write-back fails.
+std::uint8_t* CachedSector(FatVolume& volume, std::uint32_t sector, FatCacheNode** window) {
+    if (!InActiveFat(volume, sector)) return nullptr;
+    FatCacheNode* node = FindWindow(volume, WindowStart(volume, sector));
+    if (!node) return nullptr;
+    if (!LoadWindow(volume, node)) return nullptr;
+    *window = node;
+    return node->data + (sector - node->tag) * kSectorSize;
+}
+
+std::uint8_t* EntryBytes(const FatVolume& volume, std::uint8_t* sector, std::uint32_t cluster) {
+    const std::uint32_t index = cluster % EntriesPerSector(volume);
+    return sector + index * (volume.is_fat32 ? 4 : 2);
 }
 
 // Reads the raw entry of a data cluster; false when its FAT sector cannot be loaded.
 bool ReadRawEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t* value) {
-    FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
-    if (!node) return false;
-    const std::uint8_t* bytes = EntryBytes(volume, node, cluster);
+    FatCacheNode* window;
+    std::uint8_t* sector = CachedSector(volume, EntrySector(volume, cluster), &window);
+    if (!sector) return false;
+    const std::uint8_t* bytes = EntryBytes(volume, sector, cluster);
     *value = volume.is_fat32 ? (FatLoad32(bytes) & kFat32EntryMask) : FatLoad16(bytes);
     return true;
 }
@@ -66,74 +196,21 @@ std::uint32_t AllocationStart(const FatVolume& volume) { return volume.root_clus
 }  // namespace
 
 void FatResetCache(FatVolume& volume) {
-    for (int i = 0; i < kFatCacheNodes; ++i) {
+    for (int i = 0; i < kFatCacheWindows; ++i) {
         FatCacheNode& node = volume.cache_nodes[i];
-        std::memset(node.data, 0, sizeof node.data);
         node.tag = kFatNoSector;
+        node.loaded = 0;
         node.dirty = 0;
-        node.sector = node.data;
-        node.next = i + 1 < kFatCacheNodes ? &volume.cache_nodes[i + 1] : nullptr;
+        node.next = i + 1 < kFatCacheWindows ? &volume.cache_nodes[i + 1] : nullptr;
     }
     volume.cache_list = &volume.cache_nodes[0];
     volume.fat_cache_dirty = 0;
     ++volume.change_count;
 }
 
-FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector) {
-    FatCacheNode* previous = nullptr;
-    FatCacheNode* node = volume.cache_list;
-    while (node->next && node->tag != sector) {
-        previous = node;
-        node = node->next;
-    }
-    // Most recently used first: a hit or the evicted last node moves to the front.
-    if (previous) {
-        previous->next = node->next;
-        node->next = volume.cache_list;
-        volume.cache_list = node;
-    }
-    if (node->tag == sector) return node;
-    if (!WriteBack(volume, node)) return nullptr;
-    node->tag = sector;
-    if (!FatMediaRead(volume, sector, node->sector, 1)) {
-        node->tag = kFatNoSector;
-        return nullptr;
-    }
-    return node;
-}
-
-// Dirty sectors go out in runs of neighbours, one write per run and FAT
-// copy: a file's allocation dirties neighbouring FAT sectors, and a run
-// costs the device one transfer instead of one per sector and copy.
 int FatFlushCache(FatVolume& volume) {
     if (!volume.fat_cache_dirty) return 1;
-    FatCacheNode* dirty[kFatCacheNodes];
-    std::size_t count = 0;
-    for (FatCacheNode* node = volume.cache_list; node; node = node->next)
-        if (node->dirty) dirty[count++] = node;
-    if (count == 0 || !volume.device || !volume.device->Writable()) {
-        for (std::size_t i = 0; i < count; ++i) WriteBack(volume, dirty[i]);
-        volume.fat_cache_dirty = 0;
-        return 1;
-    }
-    std::sort(dirty, dirty + count, [](const FatCacheNode* a, const FatCacheNode* b) { return a->tag < b->tag; });
-    std::vector<std::uint8_t> run_bytes(count * kSectorSize);
-    const std::uint32_t copies = volume.mirrored_fats ? volume.fat_count : 1;
-    const std::uint32_t first_copy = volume.mirrored_fats ? volume.first_fat_sector : volume.fat_start;
-    for (std::size_t begin = 0, end; begin < count; begin = end) {
-        if (!InActiveFat(volume, dirty[begin]->tag)) return 0;
-        for (end = begin + 1; end < count && dirty[end]->tag == dirty[end - 1]->tag + 1; ++end) {}
-        for (std::size_t i = begin; i < end; ++i)
-            std::memcpy(&run_bytes[(i - begin) * kSectorSize], dirty[i]->sector, kSectorSize);
-        const std::uint32_t offset = dirty[begin]->tag - volume.fat_start;
-        const auto length = static_cast<std::uint32_t>(end - begin);
-        for (std::uint32_t copy = 0; copy < copies; ++copy)
-            if (!FatMediaWrite(volume, first_copy + copy * volume.fat_size + offset, run_bytes.data(), length))
-                return 0;
-        for (std::size_t i = begin; i < end; ++i) dirty[i]->dirty = 0;
-    }
-    volume.fat_cache_dirty = 0;
-    return 1;
+    return WriteDirtyWindows(volume) ? 1 : 0;
 }
 
 std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster) {
@@ -158,17 +235,19 @@ int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t v
     // Frees change the free count as much as allocations do: whatever
     // changes the FAT makes the FSInfo numbers unknown first.
     if (!FatInvalidateFsInfo(volume)) return 0;
-    FatCacheNode* node = FatCacheSector(volume, EntrySector(volume, cluster));
-    if (!node) return 0;
+    FatCacheNode* window;
+    const std::uint32_t sector = EntrySector(volume, cluster);
+    std::uint8_t* cached = CachedSector(volume, sector, &window);
+    if (!cached) return 0;
     ++volume.change_count;
     volume.fat_change_log[volume.fat_change_seq++ % kFatChangeLogSize] = cluster;
-    std::uint8_t* bytes = EntryBytes(volume, node, cluster);
+    std::uint8_t* bytes = EntryBytes(volume, cached, cluster);
     if (volume.is_fat32) {
         FatStore32(bytes, value);
     } else {
         FatStore16(bytes, static_cast<std::uint16_t>(value));
     }
-    node->dirty = 1;
+    window->dirty |= SectorBit(sector - window->tag);
     volume.fat_cache_dirty = 1;
     if (value == kFatFree && cluster < volume.lowest_free_hint) volume.lowest_free_hint = cluster;
     return 1;

@@ -17,10 +17,8 @@ constexpr std::uint32_t kFatChainUnreadable = 0xFFFFFFFEu;
 
 // Clears the cache without writing anything (a mount drops stale FAT data).
 void FatResetCache(FatVolume& volume);
-// The node holding an absolute FAT sector, or null when the read or a needed
-// write-back fails.
-FatCacheNode* FatCacheSector(FatVolume& volume, std::uint32_t sector);
-// 1 when every dirty FAT sector reached the medium (each FAT copy), else 0.
+// 1 when every dirty FAT sector reached the medium (each FAT copy, in runs
+// of neighbours), else 0.
 int FatFlushCache(FatVolume& volume);
 
 // Next cluster of the chain, 0 for a free entry, kFatEndOfChain, or

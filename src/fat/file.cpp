@@ -524,10 +524,9 @@ void FillDotEntries(const FatVolume& volume, std::uint8_t* sector, std::uint32_t
 }
 
 bool WriteDirectoryCluster(FatVolume& volume, std::uint32_t cluster, std::uint32_t parent, const FatStamp& stamp) {
-    if (!FatZeroCluster(volume, cluster)) return false;
     std::uint8_t sector[kSectorSize] = {};
     FillDotEntries(volume, sector, cluster, parent, stamp);
-    return FatWriteDirSector(volume, FatClusterToSector(volume, cluster), sector) == 1;
+    return FatWriteFreshDirCluster(volume, cluster, sector) == 1;
 }
 
 int MakeDirectory(FatVolume& volume, const char* path, const char* stamp) {

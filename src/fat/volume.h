@@ -13,19 +13,24 @@
 struct FatVolumeState;
 
 constexpr std::uint32_t kFatNoSector = 0xFFFFFFFFu;
-// How many FAT sectors the cache holds. Sequential chain walks then cost one
-// media read per 128 (FAT32) or 256 (FAT16) clusters.
-constexpr int kFatCacheNodes = 64;
+// The FAT cache holds windows of neighbouring FAT sectors: a miss reads the
+// whole window in one transfer, so a walk or a free-space scan costs one
+// media read per 2,048 (FAT32) or 4,096 (FAT16) clusters.
+constexpr std::uint32_t kFatWindowSectors = 16;
+static_assert(kFatWindowSectors <= 32, "a window's dirty sectors are bits of one word");
+// 128 windows (1 MiB): the whole FAT of a 1 GiB FAT32 volume with 4 KiB
+// clusters, so scattered allocations rarely evict a window they changed.
+constexpr int kFatCacheWindows = 128;
 // How many of the latest FAT entry changes the record remembers, so that
 // what was learnt about a chain (a folder's cluster list) can be checked
 // against the changes since instead of walking the chain again.
 constexpr std::uint32_t kFatChangeLogSize = 512;
 
 struct FatCacheNode {
-    std::uint8_t data[kSectorSize];
-    std::uint32_t tag;  // absolute sector, kFatNoSector for none
-    std::uint32_t dirty;
-    std::uint8_t* sector;  // points at data
+    std::uint8_t data[kFatWindowSectors * kSectorSize];
+    std::uint32_t tag;     // absolute sector the window starts at, kFatNoSector for none
+    std::uint32_t loaded;  // 1 once data holds the whole window
+    std::uint32_t dirty;   // one bit per sector changed since it was written
     FatCacheNode* next;
 };
 
@@ -48,7 +53,7 @@ struct FatVolume {
     std::uint8_t sector_buffer[kSectorSize];
     std::uint32_t sector_buffer_tag;
     FatCacheNode* cache_list;
-    FatCacheNode cache_nodes[kFatCacheNodes];
+    FatCacheNode cache_nodes[kFatCacheWindows];
     // 0 only while no cached FAT sector may differ from the medium: a flush
     // that finds nothing to write then costs no walk of the cache.
     std::uint32_t fat_cache_dirty;
