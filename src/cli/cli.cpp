@@ -54,6 +54,8 @@ void PrintHelp(std::ostream& out) {
         << "sizes may end in K, M or G (powers of 1024). --start defaults to " << camera::kHiddenVolumeStartText
         << ".\nUnder --json standard output carries JSON alone. Exit status: 0 success, 1 failure, 2 usage error.\n";
     PrintCommandTable(out, "Volume commands", VolumeCommands());
+    PrintCommandTable(out, "Sector commands (on --image, or with --camera on the camera's system disk)",
+                      SectorCommands());
     PrintCommandTable(out, "Camera commands (on the simulated camera of --camera; without it, on this computer's devices)",
                       CameraCommands());
 }
@@ -63,7 +65,7 @@ void PrintCommandHelp(std::ostream& out, const CliCommand& command) {
 }
 
 const CliCommand* FindCommand(const std::string& name) {
-    for (const auto* table : {&VolumeCommands(), &CameraCommands()})
+    for (const auto* table : {&VolumeCommands(), &SectorCommands(), &CameraCommands()})
         for (const auto& command : *table)
             if (name == command.name) return &command;
     return nullptr;

@@ -62,3 +62,4 @@ const std::vector<CliOptionRule>* CliCommandOptionRules(const std::string& name)
 // The command tables of each group.
 const std::vector<CliCommand>& VolumeCommands();
 const std::vector<CliCommand>& CameraCommands();
+const std::vector<CliCommand>& SectorCommands();
