@@ -5,13 +5,15 @@
 #include "device/platform/file_device.h"
 
 std::string StampFromSeconds(std::int64_t modified) {
-    // The time zone is read once: localtime would look at it again for
-    // each of a folder's thousands of files.
-    static const bool zone_read = (tzset(), true);
-    (void)zone_read;
     const auto seconds = static_cast<std::time_t>(modified);
+    // The reentrant form reads the time zone once; localtime looks at it
+    // again for each of a folder's thousands of files.
     std::tm parts{};
+#ifdef _WIN32
+    if (localtime_s(&parts, &seconds) != 0) return {};
+#else
     if (!localtime_r(&seconds, &parts)) return {};
+#endif
     // Four-digit years and seconds: the engine keeps what FAT can hold of them.
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &parts);
