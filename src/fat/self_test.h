@@ -13,6 +13,9 @@
 namespace fat {
 
 constexpr int kSelfTestDefaultIterations = 1000;
+// Each iteration moves about 7.8 MB; a million of them is days of work, so
+// a larger count is a typing mistake rather than a wish.
+constexpr int kSelfTestMostIterations = 1000000;
 
 // The texts the test prints, exactly.
 constexpr char kSelfTestCreateFailed[] = "ERROR: Create file failed\n";
@@ -42,7 +45,8 @@ struct SelfTestResult {
     std::string stopped_because;
 };
 
-// Runs the test on a mounted volume. iterations must be at least 1.
+// Runs the test on a mounted volume. iterations must be at least 1 (fewer:
+// nothing runs). Memory stays the same whatever the count.
 SelfTestResult RunWriteDeleteTest(FatVolume& volume, int iterations, const SelfTestHooks& hooks = {});
 
 // "Right Cnt1: %d" and "Right Cnt2: %d".
