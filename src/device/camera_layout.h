@@ -16,6 +16,7 @@
 // engine mounts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -27,6 +28,11 @@ constexpr int kIdentityAnswerSectors = 2;
 constexpr std::uint32_t kStateWordSector = 0x20001;  // first four bytes, little-endian
 constexpr std::uint32_t kUpdateMarkerSector = 0x24000;
 constexpr std::uint32_t kIdentityCommandSector = 0x2A000;
+// An identity command sector: one of the two texts, 16 random bytes, zeros.
+constexpr char kFirstIdentityCommand[] = "84000";
+constexpr char kSecondIdentityCommand[] = "84111";
+constexpr std::size_t kIdentityCommandTextBytes = 5;
+constexpr std::size_t kIdentityRandomBytes = 16;
 constexpr std::uint32_t kHiddenVolumeStartSector = 0x40000;
 // The same start as the text the media callbacks parse.
 constexpr char kHiddenVolumeStartText[] = "0x40000";

@@ -43,16 +43,6 @@ bool IsRemovableCandidate(char letter) {
     return CurrentPlatform().GetDriveType(DriveRoot(letter)) == DriveType::Removable;
 }
 
-std::array<std::uint32_t, kDriveLetterCount> DiskNumbersOfLetters() {
-    std::array<std::uint32_t, kDriveLetterCount> numbers;
-    numbers.fill(kNoDiskNumber);
-    for (char letter = kFirstExaminedLetter; letter <= kLastExaminedLetter; ++letter) {
-        std::uint32_t number = 0;
-        if (QueryDeviceNumber(VolumeDeviceName(letter), &number)) numbers[LetterIndex(letter)] = number;
-    }
-    return numbers;
-}
-
 // Little-endian; a failed read leaves the preset first byte.
 std::uint32_t ReadStateWord(int drive_number) {
     std::array<std::uint8_t, kSectorSize> sector{};
@@ -129,6 +119,16 @@ void FindDiskOfVolume(const std::string& volume_root, DriveType drive_type, std:
             return;
         }
     }
+}
+
+std::array<std::uint32_t, kDriveLetterCount> DiskNumbersOfLetters() {
+    std::array<std::uint32_t, kDriveLetterCount> numbers;
+    numbers.fill(kNoDiskNumber);
+    for (char letter = kFirstExaminedLetter; letter <= kLastExaminedLetter; ++letter) {
+        std::uint32_t number = 0;
+        if (QueryDeviceNumber(VolumeDeviceName(letter), &number)) numbers[LetterIndex(letter)] = number;
+    }
+    return numbers;
 }
 
 bool DetectDevice(DeviceRecord& record, VolumeExplorer* explorer) {

@@ -3,6 +3,7 @@
 // hidden FAT volume mounted and shown to whoever explores it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,11 @@ public:
 // The caller empties DevicePath and UserDriveRoot beforehand when it wants
 // to know what this run found.
 bool DetectDevice(DeviceRecord& record, VolumeExplorer* explorer);
+
+// Discovery's letter-to-disk table: for the letters C to Z the device
+// number of "\\.\X:" where it opens for query and tells one, else
+// kNoPhysicalDrive; index 0 is 'A'.
+std::array<std::uint32_t, kDriveLetterCount> DiskNumbersOfLetters();
 
 // Finds the device interface of the given drive type's class whose disk
 // carries the volume ("E:\"); writes its path and its parent's instance ID,

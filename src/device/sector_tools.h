@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "device/camera_layout.h"
 #include "device/device_record.h"
 #include "device/sector_io.h"
 
@@ -41,10 +42,10 @@ constexpr std::size_t kDumpPathMaxBytes = 255;
 constexpr std::uint32_t kMaxReadSectors = 65536;
 
 // Identity command texts and sizes.
-constexpr char kFirstIdentityCommand[] = "84000";
-constexpr char kSecondIdentityCommand[] = "84111";
-constexpr std::size_t kIdentityCommandTextBytes = 5;
-constexpr std::size_t kIdentityRandomBytes = 16;
+using camera::kFirstIdentityCommand;
+using camera::kIdentityCommandTextBytes;
+using camera::kIdentityRandomBytes;
+using camera::kSecondIdentityCommand;
 constexpr std::size_t kIdentityFileBytes = 3072;  // (512 + 1024) x 2
 
 using Sector = std::array<std::uint8_t, kSectorSize>;
@@ -74,8 +75,14 @@ bool ReadVolumeSectors(std::uint32_t first, std::uint32_t count, std::vector<std
 bool DumpPathFits(const std::string& path);
 
 // Creates (or truncates) the file and writes the bytes; false when either
-// fails (a partly written file is removed).
+// fails (a partly written file is removed; a device named as the file,
+// such as /dev/full, is left where it is).
 bool SaveBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// The file among `disks` that `path` names (the same file, also through a
+// link), or empty when it is none of them: a dump or identity file written
+// there would overwrite the disk it came from.
+std::string DiskFileAt(const std::string& path, const std::vector<std::string>& disks);
 
 // --- Write --------------------------------------------------------------
 
@@ -118,6 +125,7 @@ struct IdentityReadback {
     bool first_answer_whole = false;       // both answer sectors read after the first command
     bool second_answer_whole = false;
     bool command_write_failed = false;     // a command sector did not reach the disk
+    int commands_written = 0;              // command sectors that reached the disk, 0 to 2
 };
 // Sends both commands to absolute sector 0x2A000 of the drive, reading the
 // answer sectors 0x20000 and 0x20001 after each. A failed command write

@@ -201,12 +201,15 @@ private:
         return true;
     }
 
-    // A physical drive without an image is listed but does not open.
+    // A physical drive without an image is listed but does not open. Its
+    // image answers the identity commands unless identity_answer is false.
     bool ReadPhysicalDrive(const Json& item, const std::string& where) {
         std::optional<std::uint64_t> number;
         std::optional<std::string> image;
+        bool identity_answer = true;
         if (!OptionalNumber(item, "number", Key(where, "number"), INT_MAX, &number) ||
-            !OptionalString(item, "image", Key(where, "image"), &image))
+            !OptionalString(item, "image", Key(where, "image"), &image) ||
+            !OptionalBool(item, "identity_answer", Key(where, "identity_answer"), &identity_answer))
             return false;
         if (!number) return Fail(Key(where, "number"), "missing");
         if (!drive_numbers_.insert(static_cast<int>(*number)).second)
@@ -219,6 +222,7 @@ private:
             return Fail(Key(where, "image"),
                         "\"" + *image + "\" is the manifest itself; a disk image must be a file of its own");
         platform_.MapPhysicalDrive(static_cast<int>(*number), image_path);
+        platform_.SetIdentityAnswer(static_cast<int>(*number), identity_answer);
         return true;
     }
 

@@ -9,6 +9,7 @@
 
 #include "device/physical_drive_name.h"
 #include "device/platform/drive_path.h"
+#include "device/platform/sim/sim_identity.h"
 
 namespace platform {
 namespace {
@@ -29,6 +30,13 @@ unsigned FailuresBeforeSuccess(const SimulatedEject& eject, VolumeControl contro
 void SimulatedPlatform::MapPhysicalDrive(int number, const std::string& image_path) {
     images_[PhysicalDriveName(number)] = image_path;
     physical_drives_.insert(number);
+}
+
+void SimulatedPlatform::SetIdentityAnswer(int number, bool answers) {
+    if (answers)
+        identity_answering_.insert(PhysicalDriveName(number));
+    else
+        identity_answering_.erase(PhysicalDriveName(number));
 }
 
 void SimulatedPlatform::MapDeviceName(const std::string& device_name, const std::string& image_path) {
@@ -81,7 +89,13 @@ const SimulatedInterface* SimulatedPlatform::InterfaceOfPath(const std::string& 
 }
 
 std::unique_ptr<Device> SimulatedPlatform::OpenDevice(const std::string& name, DeviceAccess access) {
-    if (auto it = images_.find(name); it != images_.end()) return image_handles_.Open(it->second, access);
+    if (auto it = images_.find(name); it != images_.end()) {
+        auto image = image_handles_.Open(it->second, access);
+        // Only a write can carry a command.
+        if (image && access == DeviceAccess::ReadWrite && identity_answering_.count(name))
+            return MakeIdentityAnsweringDevice(std::move(image));
+        return image;
+    }
     if (const SimulatedDrive* drive = DriveOfVolumeName(name)) {
         // Queries need only the volume; the eject opens it for reading.
         const bool opens = drive->opens && (access == DeviceAccess::Query || !drive->eject.open_fails);

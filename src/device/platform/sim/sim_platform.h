@@ -60,6 +60,11 @@ public:
 
     // "\\.\PHYSICALDRIVE<number>" opens the file at image_path.
     void MapPhysicalDrive(int number, const std::string& image_path);
+    // Whether the physical drive answers the identity commands as the
+    // camera does (sim_identity.h). A manifest's drives answer unless it
+    // says otherwise; a drive mapped here does not until asked to, so a
+    // plain image offered as a drive is never written to on its own.
+    void SetIdentityAnswer(int number, bool answers);
     // Any device name opens the file at image_path.
     void MapDeviceName(const std::string& device_name, const std::string& image_path);
     // Adds or replaces the drive of drive.letter.
@@ -105,6 +110,7 @@ private:
     std::map<std::string, std::string> images_;  // device name -> image file
     ImageHandleCache image_handles_;
     std::set<int> physical_drives_;
+    std::set<std::string> identity_answering_;  // device names
     std::map<char, SimulatedDrive> drives_;
     std::vector<SimulatedInterface> interfaces_;
     bool administrator_ = true;
