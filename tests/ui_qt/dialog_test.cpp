@@ -300,7 +300,9 @@ INSTANTIATE_TEST_SUITE_P(
     Buttons, MarkerButtonTest,
     ::testing::Values(MarkerCase{"app_data", 3, IDC_UPDATE_APP_DATA, "Success\n", "UPDATEAPPDATA"},
                       MarkerCase{"app_only", 3, IDC_UPDATE_APP_ONLY, "Success\n", "UPDATEAPPONLY"},
-                      MarkerCase{"no_drive_found_yet", 255, IDC_UPDATE_APP_DATA, "Fail\n", nullptr}),
+                      MarkerCase{"no_drive_found_yet", 255, IDC_UPDATE_APP_DATA,
+                                 "No camera has been found yet: the marker is not written. Refresh the explorer first.",
+                                 nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

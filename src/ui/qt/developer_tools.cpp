@@ -7,6 +7,7 @@
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
+#include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTreeView>
 #include <QtWidgets/QVBoxLayout>
@@ -67,6 +68,18 @@ QTreeView* NewExplorerList(QWidget* parent) {
 }
 
 }  // namespace
+
+WidgetHold::WidgetHold(const std::vector<QWidget*>& widgets) {
+    for (QWidget* widget : widgets) {
+        held_.emplace_back(widget, widget->isEnabled());
+        widget->setEnabled(false);
+    }
+}
+
+WidgetHold::~WidgetHold() {
+    for (auto [widget, enabled] : held_)
+        widget->setEnabled(enabled);
+}
 
 DeveloperTools::DeveloperTools(QWidget* owner) : QWidget(owner, Qt::Window) {
     setObjectName(QStringLiteral("DeveloperTools"));
@@ -150,12 +163,22 @@ QWidget* DeveloperTools::BuildEngineGroup() {
     RightCountText = Label("Right Cnt:", IDC_RIGHT_COUNT, group);
     TotalCountText = Label("Total Cnt:", IDC_TOTAL_COUNT, group);
     CopyToConsoleButton = Button("Copy File To Console", IDC_COPY_TO_CONSOLE, group);
+    SelfTestProgress = new QProgressBar(group);
+    SelfTestProgress->setObjectName(QStringLiteral("SelfTestProgress"));
+    SelfTestProgress->setFormat(QStringLiteral("%v of %m"));
+    SelfTestProgress->hide();
+    CancelSelfTestButton = new QPushButton(QStringLiteral("Cancel"), group);
+    CancelSelfTestButton->setObjectName(QStringLiteral("SelfTestCancel"));
+    CancelSelfTestButton->setAutoDefault(false);
+    CancelSelfTestButton->hide();
 
     auto* grid = new QGridLayout(group);
     grid->addWidget(WriteDeleteTestButton, 0, 0);
     grid->addWidget(RightCountText, 0, 1);
     grid->addWidget(TotalCountText, 0, 2);
-    grid->addWidget(CopyToConsoleButton, 1, 0);
+    grid->addWidget(SelfTestProgress, 1, 0, 1, 2);
+    grid->addWidget(CancelSelfTestButton, 1, 2);
+    grid->addWidget(CopyToConsoleButton, 2, 0);
     return group;
 }
 
@@ -175,3 +198,20 @@ void DeveloperTools::SizeExplorerColumns() {
 }
 
 void DeveloperTools::SetExplorerEnabled(bool enabled) { explorer_group_->setEnabled(enabled); }
+
+std::vector<QWidget*> DeveloperTools::VolumeCommandWidgets() const {
+    return {explorer_group_,     CopyToConsoleButton, WriteDeleteTestButton, ReadButton,
+            WriteButton,         EidReadbackButton,   UpdateAppOnlyButton,   UpdateAppDataButton};
+}
+
+void DeveloperTools::ShowSelfTestRunning(bool running, int total) {
+    if (running) {
+        SelfTestProgress->setRange(0, total);
+        SelfTestProgress->setValue(0);
+    }
+    SelfTestProgress->setVisible(running);
+    CancelSelfTestButton->setVisible(running);
+    CancelSelfTestButton->setEnabled(running);
+}
+
+void DeveloperTools::SetSelfTestProgress(int done) { SelfTestProgress->setValue(done); }

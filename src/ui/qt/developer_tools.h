@@ -7,10 +7,27 @@
 
 #include <QtWidgets/QWidget>
 
+#include <utility>
+#include <vector>
+
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTreeView;
+
+// Disables widgets for as long as it lives and gives each its own state
+// back afterwards.
+class WidgetHold {
+public:
+    explicit WidgetHold(const std::vector<QWidget*>& widgets);
+    ~WidgetHold();
+    WidgetHold(const WidgetHold&) = delete;
+    WidgetHold& operator=(const WidgetHold&) = delete;
+
+private:
+    std::vector<std::pair<QWidget*, bool>> held_;
+};
 
 class DeveloperTools : public QWidget {
     Q_OBJECT
@@ -35,6 +52,10 @@ public:
     QPushButton* WriteDeleteTestButton;
     QLabel* RightCountText;
     QLabel* TotalCountText;
+    // Iterations done of the self-test's total, and its Cancel; both only
+    // while the test runs.
+    QProgressBar* SelfTestProgress;
+    QPushButton* CancelSelfTestButton;
     QPushButton* CopyToConsoleButton;
 
     QPushButton* UpdateAppOnlyButton;
@@ -43,6 +64,12 @@ public:
     // The list's column widths; called once the list has its model.
     void SizeExplorerColumns();
     void SetExplorerEnabled(bool enabled);
+    // Everything here whose command reads or writes the camera's volume or
+    // disks: held while one of those commands runs off the dialog's thread.
+    std::vector<QWidget*> VolumeCommandWidgets() const;
+    // Shows the self-test's progress and Cancel (running) or hides them.
+    void ShowSelfTestRunning(bool running, int total);
+    void SetSelfTestProgress(int done);
 
 private:
     QWidget* explorer_group_ = nullptr;

@@ -12,15 +12,20 @@
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "device/platform/platform.h"
 #include "ui/qt/about_dlg.h"
 #include "ui/qt/app_icon.h"
 #include "ui/qt/control_ids.h"
 #include "ui/qt/developer_tools.h"
+#include "ui/qt/dialog_sector_tools.h"
 #include "ui/qt/dialog_update_window.h"
 #include "ui/qt/dialog_volume_explorer.h"
 #include "ui/qt/message_boxes.h"
 #include "ui/qt/screen_layout.h"
+#include "ui/qt/self_test_worker.h"
 #include "update/marker.h"
 #include "update/rights_text.h"
 #include "update/update_run.h"
@@ -51,6 +56,8 @@ constexpr double kUnplugBoxWidth = 0.90;
 constexpr double kUnplugBoxHeight = 0.21;
 
 constexpr int kProgressMaximum = 100;
+const QString kNoCameraForMarkerText =
+    QStringLiteral("No camera has been found yet: the marker is not written. Refresh the explorer first.");
 const QColor kBandColour(0xFF, 0xFF, 0xFF);
 
 constexpr char kTitlePicture[] = "title.bmp";
@@ -74,6 +81,7 @@ CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, Q
     : QDialog(parent),
       ExeDirectory(std::move(exe_directory)),
       GfxDirectory(gfx_directory.empty() ? ExeDirectory + "/" + kGfxFolderName : std::move(gfx_directory)),
+      ReadDumpDirectory(platform::ExecutableDirectory()),
       boxes_(std::make_unique<WindowMessageBoxes>()) {
     setObjectName(QStringLiteral("QuillonDialog"));
     setWindowIcon(QuillonIcon());
@@ -84,6 +92,8 @@ CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, Q
     explorer_ = std::make_unique<DialogVolumeExplorer>(*this, *Tools);
     update_window_ = std::make_unique<DialogUpdateWindow>(*this);
     update_run_ = std::make_unique<UpdateRun>(*update_window_, Texts, Device, GfxDirectory, explorer_.get());
+    sector_tools_ = std::make_unique<DialogSectorTools>(*this, *Tools);
+    self_test_ = std::make_unique<DialogSelfTest>(*this, *Tools);
     ConnectMessageMap();
     AddAboutCommand();
 }
@@ -140,11 +150,13 @@ void CQuillonDlg::ConnectMessageMap() {
     connect(StartButton, &QPushButton::clicked, this, &CQuillonDlg::OnStart);
     connect(Tools->UpdateAppOnlyButton, &QPushButton::clicked, this, &CQuillonDlg::OnUpdateAppOnly);
     connect(Tools->UpdateAppDataButton, &QPushButton::clicked, this, &CQuillonDlg::OnUpdateAppData);
-    // Commands of the developer tools that are not built yet stay disabled
-    // rather than pretend to work.
-    for (QPushButton* pending : {Tools->ReadButton, Tools->WriteButton, Tools->EidReadbackButton,
-                                 Tools->WriteDeleteTestButton})
-        pending->setEnabled(false);
+    DialogSectorTools* sectors = sector_tools_.get();
+    connect(Tools->ReadButton, &QPushButton::clicked, sectors, &DialogSectorTools::OnRead);
+    connect(Tools->WriteButton, &QPushButton::clicked, sectors, &DialogSectorTools::OnWrite);
+    connect(Tools->EidReadbackButton, &QPushButton::clicked, sectors, &DialogSectorTools::OnEidReadback);
+    DialogSelfTest* self_test = self_test_.get();
+    connect(Tools->WriteDeleteTestButton, &QPushButton::clicked, self_test, &DialogSelfTest::OnWriteDeleteTest);
+    connect(Tools->CancelSelfTestButton, &QPushButton::clicked, self_test, &DialogSelfTest::OnCancel);
 }
 
 // F1 opens the About box from everywhere; the dialog's context menu offers it
@@ -165,7 +177,9 @@ void CQuillonDlg::SetMessageBoxes(std::unique_ptr<MessageBoxes> boxes) { boxes_ 
 void CQuillonDlg::ShowDeveloperTools() {
     const bool opening = !Tools->isVisible();
     Tools->show();
-    if (opening)
+    // A fresh discovery mounts the volume anew, which the running self-test
+    // is using.
+    if (opening && !self_test_->Running())
         explorer_->OnRefresh();
     Tools->raise();
 }
@@ -177,6 +191,8 @@ void CQuillonDlg::SetDeviceNotice(const QString& text) {
 
 bool CQuillonDlg::OnInitDialog() {
     DoDataExchange(false);
+    // EID Readback draws its random bytes from the standard generator.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
     LoadTexts();
     SetScreen(kScreenStart);
     CheckAdministrator();
@@ -228,6 +244,9 @@ void CQuillonDlg::DoDataExchange(bool saving) {
 }
 
 void CQuillonDlg::OnOK() {
+    // The program ends once the dialog does; the test's thread must not
+    // outlive it.
+    self_test_->Stop();
     DoDataExchange(true);
     ended_ = true;
     done(QDialog::Accepted);
@@ -378,12 +397,18 @@ void CQuillonDlg::OnAbout() {
     about.exec();
 }
 
-void CQuillonDlg::OnUpdateAppOnly() { ShowMarkerOutcome(::OnUpdateAppOnly(Device.PhysicalDriveNumber)); }
+void CQuillonDlg::OnUpdateAppOnly() { SetMarker(::OnUpdateAppOnly); }
 
-void CQuillonDlg::OnUpdateAppData() { ShowMarkerOutcome(::OnUpdateAppData(Device.PhysicalDriveNumber)); }
+void CQuillonDlg::OnUpdateAppData() { SetMarker(::OnUpdateAppData); }
 
-void CQuillonDlg::ShowMarkerOutcome(const std::string& outcome) {
-    Tools->StatusText->setText(QString::fromStdString(outcome));
+// Until discovery has found the camera there is no system disk to put the
+// marker on, so the write is not even tried.
+void CQuillonDlg::SetMarker(std::string (*set_marker)(int physical_drive_number)) {
+    if (Device.PhysicalDriveNumber == kNoPhysicalDrive) {
+        Tools->StatusText->setText(kNoCameraForMarkerText);
+        return;
+    }
+    Tools->StatusText->setText(QString::fromStdString(set_marker(Device.PhysicalDriveNumber)));
 }
 
 // Once the worker is started the copying screen shows at once: from then on

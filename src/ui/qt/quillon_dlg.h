@@ -15,6 +15,8 @@
 #include "update/update_window.h"
 
 class DeveloperTools;
+class DialogSectorTools;
+class DialogSelfTest;
 class DialogUpdateWindow;
 class DialogVolumeExplorer;
 class MessageBoxes;
@@ -40,6 +42,9 @@ public:
     void ShowDeveloperTools();
     // The developer tools' explorer of the hidden volume and local folders.
     DialogVolumeExplorer& Explorer() { return *explorer_; }
+    // The sector tools (Read, Write, EID Readback) and the Write Delete Test.
+    DialogSectorTools& SectorTools() { return *sector_tools_; }
+    DialogSelfTest& SelfTest() { return *self_test_; }
     // A short line under the screens that says where the devices come from.
     void SetDeviceNotice(const QString& text);
 
@@ -87,6 +92,8 @@ public:
 
     std::string ExeDirectory;
     std::string GfxDirectory;
+    // Where Read saves its dump file: the folder of the running program.
+    std::string ReadDumpDirectory;
     TextTable Texts;
     DeviceRecord Device;
     int ScreenNumber = kScreenStart;
@@ -108,10 +115,15 @@ private:
     void AddAboutCommand();
     void LoadTexts();
     void CheckAdministrator();
-    void ShowMarkerOutcome(const std::string& outcome);
+    // A marker button: sets its marker on the camera's system disk, or
+    // refuses when no camera has been found.
+    void SetMarker(std::string (*set_marker)(int physical_drive_number));
 
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<DialogVolumeExplorer> explorer_;
+    std::unique_ptr<DialogSectorTools> sector_tools_;
+    // After the explorer: a running test is stopped before the explorer goes.
+    std::unique_ptr<DialogSelfTest> self_test_;
     std::unique_ptr<DialogUpdateWindow> update_window_;
     std::unique_ptr<UpdateRun> update_run_;
     void ShowFinalNotice();
