@@ -54,26 +54,6 @@ int ProgressValue(std::uint64_t done, std::uint64_t total) {
     return static_cast<int>(static_cast<long double>(done) * kProgressSteps / static_cast<long double>(total));
 }
 
-// Widgets whose commands touch the volume or the disks, disabled while a
-// copy runs and given back their own state afterwards.
-class HeldWidgets {
-public:
-    explicit HeldWidgets(std::vector<QWidget*> widgets) {
-        for (QWidget* widget : widgets) {
-            held_.emplace_back(widget, widget->isEnabled());
-            widget->setEnabled(false);
-        }
-    }
-    ~HeldWidgets() {
-        for (auto [widget, enabled] : held_) widget->setEnabled(enabled);
-    }
-    HeldWidgets(const HeldWidgets&) = delete;
-    HeldWidgets& operator=(const HeldWidgets&) = delete;
-
-private:
-    std::vector<std::pair<QWidget*, bool>> held_;
-};
-
 // A folder copied with what is inside it; an existing destination is
 // merged into, its files replaced only when `replace` says so.
 bool CopyLocalTree(const fs::path& from, const fs::path& to, bool replace, std::string* problem) {
@@ -174,10 +154,10 @@ std::vector<std::string> ExplorerFileCommands::VolumeImageFiles() const {
 ExplorerResult ExplorerFileCommands::RunTransfer(const QString& label, bool caption, const Work& work) {
     busy_ = true;
     cancelled_ = false;
-    const HeldWidgets held({tools_.ExplorerList->parentWidget(), tools_.CopyToConsoleButton,
-                            tools_.WriteDeleteTestButton, tools_.ReadButton, tools_.WriteButton,
-                            tools_.EidReadbackButton, tools_.UpdateAppOnlyButton, tools_.UpdateAppDataButton,
-                            dialog_.StartButton});
+    // Whatever touches the volume or the disks waits for the copy.
+    std::vector<QWidget*> busy_widgets = tools_.VolumeCommandWidgets();
+    busy_widgets.push_back(dialog_.StartButton);
+    const WidgetHold held(busy_widgets);
     QProgressDialog progress(label, QStringLiteral("Cancel"), 0, kProgressSteps, Window());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(kProgressDelayMilliseconds);
