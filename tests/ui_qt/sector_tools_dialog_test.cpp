@@ -50,7 +50,7 @@ protected:
         image_ = camera_dir_ + "/system.img";
         dump_folder_ = scratch_ + "/program";
         fs::create_directories(dump_folder_);
-        Dialog().ReadDumpDirectory = dump_folder_;
+        Dialog().ExeDirectory = dump_folder_;
     }
     // Opening the developer window looks for the camera and mounts its volume.
     void Discover() {
@@ -152,7 +152,7 @@ TEST_F(SectorToolsDialogTest, DumpFileThatCannotBeMadeIsAReadDataProblem) {
     Discover();
     for (const std::string& folder : {scratch_ + "/missing", scratch_ + "/" + std::string(260, 'd')}) {
         SCOPED_TRACE(folder.size());
-        Dialog().ReadDumpDirectory = folder;
+        Dialog().ExeDirectory = folder;
         Read(QStringLiteral("0"), QStringLiteral("1"));
         EXPECT_EQ(Status(), QString::fromLatin1(sectortools::kReadDataProblem));
     }

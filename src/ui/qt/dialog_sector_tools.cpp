@@ -90,7 +90,7 @@ QString DialogSectorTools::ReadIntoDumpFile() const {
     std::vector<std::uint8_t> bytes;
     if (!sectortools::ReadVolumeSectors(first, static_cast<std::uint32_t>(count), &bytes))
         return QString::fromLatin1(sectortools::kReadError);
-    const std::string path = dialog_.ReadDumpDirectory + "/" + sectortools::kReadDumpName;
+    const std::string path = dialog_.ExeDirectory + "/" + sectortools::kReadDumpName;
     if (!sectortools::DumpPathFits(path) || IsDiskFile(path) || !sectortools::SaveBytes(path, bytes))
         return QString::fromLatin1(sectortools::kReadDataProblem);
     return QString::fromLatin1(sectortools::kReadCompleted);

@@ -81,7 +81,6 @@ CQuillonDlg::CQuillonDlg(std::string exe_directory, std::string gfx_directory, Q
     : QDialog(parent),
       ExeDirectory(std::move(exe_directory)),
       GfxDirectory(gfx_directory.empty() ? ExeDirectory + "/" + kGfxFolderName : std::move(gfx_directory)),
-      ReadDumpDirectory(platform::ExecutableDirectory()),
       boxes_(std::make_unique<WindowMessageBoxes>()) {
     setObjectName(QStringLiteral("QuillonDialog"));
     setWindowIcon(QuillonIcon());

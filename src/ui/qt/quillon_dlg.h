@@ -90,10 +90,9 @@ public:
     // The run behind Start; tests look at its outcome.
     const UpdateRun& Run() const { return *update_run_; }
 
+    // The folder of the running program; Read saves its dump file there.
     std::string ExeDirectory;
     std::string GfxDirectory;
-    // Where Read saves its dump file: the folder of the running program.
-    std::string ReadDumpDirectory;
     TextTable Texts;
     DeviceRecord Device;
     int ScreenNumber = kScreenStart;
