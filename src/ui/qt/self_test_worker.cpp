@@ -123,7 +123,8 @@ void DialogSelfTest::OnFinished(int run, const fat::SelfTestResult& result) {
     Finish(result);
 }
 
-void DialogSelfTest::Finish(const fat::SelfTestResult& result) {
+// Taken by value: the result may live in the worker, which goes first.
+void DialogSelfTest::Finish(fat::SelfTestResult result) {
     thread_.reset();
     worker_.reset();
     hold_.reset();

@@ -75,7 +75,7 @@ private:
     void OnFinished(int run, const fat::SelfTestResult& result);
     // Back to idle: the thread is gone, the widgets are given back and the
     // counts and the way the run ended are shown.
-    void Finish(const fat::SelfTestResult& result);
+    void Finish(fat::SelfTestResult result);
     std::vector<QWidget*> HeldWidgets() const;
 
     CQuillonDlg& dialog_;
