@@ -54,11 +54,3 @@ bool AttachCameraVolume(const std::string& manifest, const std::string& start, s
     return true;
 }
 
-const platform::SimulatedPlatform* InstalledSimulation() {
-    return dynamic_cast<const platform::SimulatedPlatform*>(&platform::CurrentPlatform());
-}
-
-std::vector<std::string> InstalledImageFiles() {
-    const platform::SimulatedPlatform* simulated = InstalledSimulation();
-    return simulated ? simulated->ImageFiles() : std::vector<std::string>{};
-}

@@ -19,14 +19,3 @@ bool InstallCommandPlatform(const std::string& manifest, std::string* error);
 // lowest-numbered physical drive, with the volume starting at sector text `start`.
 bool AttachCameraVolume(const std::string& manifest, const std::string& start, std::string* error);
 
-namespace platform {
-class SimulatedPlatform;
-}
-
-// The simulated platform in use, or null when another one is.
-const platform::SimulatedPlatform* InstalledSimulation();
-
-// The disk image files behind the platform in use (the camera's, or the one
-// --image names): the files that commands must never write over while they
-// read them.
-std::vector<std::string> InstalledImageFiles();

@@ -10,6 +10,7 @@
 #include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "cli/sector_commands.h"
+#include "device/platform/sim/sim_platform.h"
 #include "device/camera_layout.h"
 #include "device/sector_tools.h"
 
@@ -74,7 +75,7 @@ VolumeResult ReadBackVolume(const SystemVolume& volume, const std::string& file,
     VolumeResult result{volume, file, {}, {}};
     // The file is truncated first: written over a disk image, it would
     // destroy the disk the commands are sent to.
-    if (const std::string image = sectortools::DiskFileAt(file, InstalledImageFiles()); !image.empty()) {
+    if (const std::string image = sectortools::DiskFileAt(file, platform::InstalledImageFiles()); !image.empty()) {
         result.problems.push_back(file + " is the disk image the commands go to (" + image + "); nothing was sent to " +
                                   DriveText(volume.drive_number));
         return result;

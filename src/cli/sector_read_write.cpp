@@ -11,6 +11,7 @@
 #include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "cli/sector_commands.h"
+#include "device/platform/sim/sim_platform.h"
 #include "device/discovery.h"
 #include "device/sector_tools.h"
 #include "fat/engine.h"
@@ -160,7 +161,7 @@ int RunRead(CliContext& context) {
         !problem.empty())
         return CliFail(problem + " (" + disk + "); nothing was read");
     if (!request.ToStandardOutput())
-        if (const std::string image = sectortools::DiskFileAt(request.out, InstalledImageFiles()); !image.empty())
+        if (const std::string image = sectortools::DiskFileAt(request.out, platform::InstalledImageFiles()); !image.empty())
             return CliFail(request.out + " is the disk image the sectors are read from (" + image +
                            "); choose another " + kOutOption);
 

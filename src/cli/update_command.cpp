@@ -244,7 +244,7 @@ std::vector<RunFile> FilesOfTheRun(const std::string& gfx_directory) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(gfx_directory, error))
         files.push_back({entry.path().string(), "reads"});
-    if (const platform::SimulatedPlatform* camera = InstalledSimulation())
+    if (const platform::SimulatedPlatform* camera = platform::InstalledSimulation())
         for (const auto& [letter, drive] : camera->Drives())
             if (!drive.root.empty())
                 for (const char* name : {kUpdateFileName, kUpdateTempFileName})
@@ -256,7 +256,7 @@ std::vector<RunFile> FilesOfTheRun(const std::string& gfx_directory) {
 // the run also reads, or the copy written over one, would ruin both.
 std::string ImageClash(const std::string& gfx_directory) {
     const std::vector<RunFile> run_files = FilesOfTheRun(gfx_directory);
-    for (const std::string& image : InstalledImageFiles())
+    for (const std::string& image : platform::InstalledImageFiles())
         for (const RunFile& file : run_files)
             if (platform::IsSameFile(image, file.path))
                 return "the camera's disk image " + image + " is a file the update " + file.use +

@@ -127,7 +127,7 @@ bool ExportFile(fat::Volume& volume, const std::string& source, const std::strin
     LocalDestination out;
     if (target == kStandardOutputName) {
         out.OpenStandardOutput();
-    } else if (!out.Open(target, InstalledImageFiles())) {
+    } else if (!out.Open(target, platform::InstalledImageFiles())) {
         volume.Close(opened);
         return DestinationFailed(out);
     }
@@ -228,7 +228,7 @@ private:
             return false;
         }
         LocalDestination out;
-        if (!out.Open(local, InstalledImageFiles())) {
+        if (!out.Open(local, platform::InstalledImageFiles())) {
             volume_.Close(opened);
             return DestinationFailed(out);
         }
@@ -278,7 +278,7 @@ bool IsVolumeImage(const fs::path& local, const platform::LocalFileFacts& facts,
 // The disk images the volume lives on, looked at once for a whole import.
 std::vector<platform::LocalFileFacts> ImageFacts() {
     std::vector<platform::LocalFileFacts> images;
-    for (const std::string& image : InstalledImageFiles()) {
+    for (const std::string& image : platform::InstalledImageFiles()) {
         platform::LocalFileFacts facts{};
         if (platform::ReadLocalFileFacts(image, &facts)) images.push_back(facts);
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "device/discovery.h"
@@ -21,8 +22,6 @@ constexpr char kLastSystemLetter = 'Z';
 constexpr std::size_t kAnswerBytes = std::size_t{camera::kIdentityAnswerSectors} * kSectorSize;
 // Where the parts of one command's round trip lie in the identity file.
 constexpr std::size_t kRoundTripBytes = kSectorSize + kAnswerBytes;
-constexpr std::size_t kFirstRoundTrip = 0;
-constexpr std::size_t kSecondRoundTrip = kRoundTripBytes;
 static_assert(2 * kRoundTripBytes == kIdentityFileBytes, "the identity file holds two round trips");
 
 int LetterIndex(char letter) { return letter - 'A'; }
@@ -196,23 +195,19 @@ IdentityReadback ReadBackIdentity(int drive_number, const IdentityRandom& random
     IdentityReadback result;
     result.file_bytes.assign(kIdentityFileBytes, 0);
     std::array<std::uint8_t, kAnswerBytes> answer{};
-
-    const Sector first = MakeIdentityCommand(kFirstIdentityCommand, random);
-    const RoundTrip first_trip = SendCommand(drive_number, first, answer.data());
-    PlaceRoundTrip(result.file_bytes, kFirstRoundTrip, first, first_trip, answer.data());
-    result.first_answer_whole = first_trip.answer_whole;
-    if (!first_trip.command_written) {
-        result.command_write_failed = true;
-        return result;
+    const char* const texts[] = {kFirstIdentityCommand, kSecondIdentityCommand};
+    bool* const answers_whole[] = {&result.first_answer_whole, &result.second_answer_whole};
+    for (std::size_t i = 0; i < std::size(texts); ++i) {
+        const Sector command = MakeIdentityCommand(texts[i], random);
+        const RoundTrip trip = SendCommand(drive_number, command, answer.data());
+        PlaceRoundTrip(result.file_bytes, i * kRoundTripBytes, command, trip, answer.data());
+        *answers_whole[i] = trip.answer_whole;
+        if (!trip.command_written) {
+            result.command_write_failed = true;
+            return result;
+        }
+        result.commands_written = static_cast<int>(i + 1);
     }
-    result.commands_written = 1;
-
-    const Sector second = MakeIdentityCommand(kSecondIdentityCommand, random);
-    const RoundTrip second_trip = SendCommand(drive_number, second, answer.data());
-    PlaceRoundTrip(result.file_bytes, kSecondRoundTrip, second, second_trip, answer.data());
-    result.second_answer_whole = second_trip.answer_whole;
-    result.command_write_failed = !second_trip.command_written;
-    if (second_trip.command_written) result.commands_written = 2;
     return result;
 }
 

@@ -56,8 +56,7 @@ sectortools::IdentityRandom DrawIdentityRandom() {
 // The images the simulated disks are read from: a file saved over one of
 // them would overwrite the disk it came from.
 bool IsDiskFile(const std::string& path) {
-    auto* simulated = dynamic_cast<platform::SimulatedPlatform*>(&platform::CurrentPlatform());
-    return simulated && !sectortools::DiskFileAt(path, simulated->ImageFiles()).empty();
+    return !sectortools::DiskFileAt(path, platform::InstalledImageFiles()).empty();
 }
 
 QString AskSavePath(QWidget* parent, const QString& suggested) {

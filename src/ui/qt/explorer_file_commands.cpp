@@ -143,12 +143,6 @@ QStringList ExplorerFileCommands::SelectedNames() const {
 
 // The images the simulated disks are read from: an import of one of them
 // would copy the volume into itself.
-std::vector<std::string> ExplorerFileCommands::VolumeImageFiles() const {
-    if (auto* simulated = dynamic_cast<platform::SimulatedPlatform*>(&platform::CurrentPlatform()))
-        return simulated->ImageFiles();
-    return {};
-}
-
 // ---- Copies on their own thread --------------------------------------------
 
 ExplorerResult ExplorerFileCommands::RunTransfer(const QString& label, bool caption, const Work& work) {
@@ -170,7 +164,7 @@ ExplorerResult ExplorerFileCommands::RunTransfer(const QString& label, bool capt
     // The worker waits for each answer, so the dialog's thread alone shows
     // progress and asks questions, and Cancel stops the chunk that follows.
     TransferControl control;
-    control.volume_files = VolumeImageFiles();
+    control.volume_files = platform::InstalledImageFiles();
     control.progress = [this, caption](const TransferProgress& step) {
         bool go_on = false;
         QMetaObject::invokeMethod(this, [&] { go_on = ShowProgress(step, caption); }, Qt::BlockingQueuedConnection);

@@ -101,7 +101,6 @@ private:
     QString CurrentLocalFolder() const;
     // The selected rows' names, in list order.
     QStringList SelectedNames() const;
-    std::vector<std::string> VolumeImageFiles() const;
 
     void DeleteOnVolume(const std::string& folder, const QStringList& names);
     void DeleteLocal(const QString& folder, const QStringList& names, bool for_good);

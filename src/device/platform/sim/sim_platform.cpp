@@ -209,4 +209,13 @@ void SimulatedPlatform::Pause(unsigned milliseconds) {
     if (real_pauses_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+const SimulatedPlatform* InstalledSimulation() {
+    return dynamic_cast<const SimulatedPlatform*>(&CurrentPlatform());
+}
+
+std::vector<std::string> InstalledImageFiles() {
+    const SimulatedPlatform* simulated = InstalledSimulation();
+    return simulated ? simulated->ImageFiles() : std::vector<std::string>{};
+}
+
 }  // namespace platform

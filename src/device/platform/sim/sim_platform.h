@@ -123,4 +123,12 @@ private:
     std::uint64_t paused_milliseconds_ = 0;
 };
 
+// The simulated platform in use, or null when another one is.
+const SimulatedPlatform* InstalledSimulation();
+
+// The disk image files behind the platform in use when it is a simulated
+// one (a camera's, or an image offered as a drive): the files that nothing
+// may write over while they are read as disks. None for other platforms.
+std::vector<std::string> InstalledImageFiles();
+
 }  // namespace platform
