@@ -325,8 +325,9 @@ bool ImportFile(fat::Volume& volume, const fs::path& local, const std::string& v
         write_result = volume.Write(file.get(), buffer, got, &done);
     }
     const bool read_all = in.eof();
-    // Data, FAT and the entry's size must reach the medium before the file
-    // counts as written; the close that follows cannot say so.
+    // Data, FAT and the entry's size must be handed to the engine before the
+    // file counts as written (the put's batch then writes them back); the
+    // close that follows cannot say so.
     if (write_result == fat::Result::Ok && read_all) write_result = volume.Flush(file.get());
     if (write_result == fat::Result::Ok && read_all) return true;
     // A half-written file is worse than none: a new one goes, a replaced
@@ -386,6 +387,21 @@ private:
     std::vector<platform::LocalFileFacts> images_;
 };
 
+// A tree of many small files costs a few writes for all of them, not
+// several for each; nothing counts as imported until the batch is written.
+// What reached the volume before a failure stays there, as without a batch.
+bool ImportInOneBatch(fat::Volume& volume, const fs::path& local, const std::string& volume_dir) {
+    volume.BeginBatch();
+    VolumeImport import(volume, volume_dir);
+    const bool walked = WalkLocalTree(local, import);
+    const fat::Result written = volume.EndBatch();
+    if (written != fat::Result::Ok) {
+        CliFail("cannot write what was imported to the volume", written);
+        return false;
+    }
+    return walked;
+}
+
 }  // namespace
 
 int RunGet(CliContext& context) {
@@ -425,8 +441,7 @@ int RunPut(CliContext& context) {
     if (!local.has_filename()) local = local.parent_path();
     if (!CliMountVolume(context)) return kExitFailed;
     if (!IsVolumeFolder(*context.volume, volume_dir)) return CliFail("no such folder on the volume: " + volume_dir);
-    VolumeImport import(*context.volume, volume_dir);
-    if (!WalkLocalTree(local, import)) return kExitFailed;
+    if (!ImportInOneBatch(*context.volume, local, volume_dir)) return kExitFailed;
     if (context.options.json) CliPrintJson({{"imported", local.string()}, {"into", volume_dir}});
     return kExitOk;
 }

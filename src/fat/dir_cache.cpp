@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "fat/volume_state.h"
 
@@ -22,6 +23,11 @@ struct FatDirCache {
     std::int32_t bucket[kBucketCount];
     std::int32_t free_nodes[kFatDirCacheSectors];  // a stack of unused nodes
     std::uint32_t free_count = 0;
+    // Pending sectors: newer than the medium, with their place in the
+    // write-back order.
+    bool pending[kFatDirCacheSectors];
+    std::uint64_t order[kFatDirCacheSectors];
+    std::uint32_t pending_count = 0;
     std::uint32_t victim_state = 1;
     // Every sector stored since the last reset lies in [lowest, highest]: a
     // file's data is written far from its folders, and a write outside
@@ -40,9 +46,11 @@ void ResetCache(Cache& cache) {
     for (std::int32_t& head : cache.bucket) head = kNone;
     for (std::uint32_t i = 0; i < kFatDirCacheSectors; ++i) {
         cache.tag[i] = kFatNoSector;
+        cache.pending[i] = false;
         cache.free_nodes[i] = static_cast<std::int32_t>(kFatDirCacheSectors - 1 - i);
     }
     cache.free_count = kFatDirCacheSectors;
+    cache.pending_count = 0;
     cache.lowest = kFatNoSector;
     cache.highest = 0;
 }
@@ -66,10 +74,21 @@ std::int32_t* LinkTo(Cache& cache, std::uint32_t sector) {
     return link;
 }
 
+void SetPending(Cache& cache, std::int32_t node, bool pending) {
+    if (cache.pending[node] == pending) return;
+    cache.pending[node] = pending;
+    if (pending) {
+        ++cache.pending_count;
+    } else {
+        --cache.pending_count;
+    }
+}
+
 void Release(Cache& cache, std::int32_t* link) {
     const std::int32_t node = *link;
     *link = cache.next_in_bucket[node];
     cache.tag[node] = kFatNoSector;
+    SetPending(cache, node, false);
     cache.free_nodes[cache.free_count++] = node;
 }
 
@@ -78,22 +97,30 @@ void DropOne(Cache& cache, std::uint32_t sector) {
     if (*link != kNone) Release(cache, link);
 }
 
-// A full cache gives up a random node: a directory larger than the cache
-// then still hits in part on every pass, where the oldest-first order
-// would evict each sector just before the next pass needs it.
+std::uint32_t NextRandom(Cache& cache) {
+    std::uint32_t x = cache.victim_state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    cache.victim_state = x;
+    return x;
+}
+
+// A full cache gives up a random clean node: a directory larger than the
+// cache then still hits in part on every pass, where the oldest-first
+// order would evict each sector just before the next pass needs it. At
+// most half the nodes are pending, so a few draws find a clean one.
 std::int32_t TakeNode(Cache& cache) {
     if (cache.free_count == 0) {
-        std::uint32_t x = cache.victim_state;
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        cache.victim_state = x;
-        DropOne(cache, cache.tag[x % kFatDirCacheSectors]);
+        std::uint32_t node = NextRandom(cache) % kFatDirCacheSectors;
+        while (cache.pending[node]) node = NextRandom(cache) % kFatDirCacheSectors;
+        DropOne(cache, cache.tag[node]);
     }
     return cache.free_nodes[--cache.free_count];
 }
 
-void StoreOne(Cache& cache, std::uint32_t sector, const std::uint8_t* data) {
+// The node of a sector, taken when it has none yet.
+std::int32_t NodeFor(Cache& cache, std::uint32_t sector) {
     cache.lowest = std::min(cache.lowest, sector);
     cache.highest = std::max(cache.highest, sector);
     std::int32_t* link = LinkTo(cache, sector);
@@ -106,7 +133,25 @@ void StoreOne(Cache& cache, std::uint32_t sector, const std::uint8_t* data) {
         cache.next_in_bucket[node] = kNone;
         *link = node;
     }
+    return node;
+}
+
+void StoreOne(Cache& cache, std::uint32_t sector, const std::uint8_t* data, FatDirCacheSource source) {
+    const std::int32_t node = NodeFor(cache, sector);
+    if (cache.pending[node] && source == FatDirCacheSource::kRead) return;
     std::memcpy(cache.data[node], data, kSectorSize);
+    SetPending(cache, node, false);
+}
+
+// The pending nodes, first to go out first.
+std::vector<std::int32_t> PendingInWriteOrder(const Cache& cache) {
+    std::vector<std::int32_t> nodes;
+    nodes.reserve(cache.pending_count);
+    for (std::uint32_t node = 0; node < kFatDirCacheSectors; ++node)
+        if (cache.pending[node]) nodes.push_back(static_cast<std::int32_t>(node));
+    std::sort(nodes.begin(), nodes.end(),
+              [&](std::int32_t a, std::int32_t b) { return cache.order[a] > cache.order[b]; });
+    return nodes;
 }
 
 }  // namespace
@@ -123,10 +168,45 @@ const std::uint8_t* FatDirCacheFind(const FatVolume& volume, std::uint32_t secto
 }
 
 void FatDirCacheStore(const FatVolume& volume, std::uint32_t first_sector, const std::uint8_t* data,
-                      std::uint32_t count) {
+                      std::uint32_t count, FatDirCacheSource source) {
     Cache& cache = CacheOf(volume);
     for (std::uint32_t i = 0; i < count && first_sector + i != kFatNoSector; ++i)
-        StoreOne(cache, first_sector + i, data + i * kSectorSize);
+        StoreOne(cache, first_sector + i, data + i * kSectorSize, source);
+}
+
+void FatDirCacheStorePending(const FatVolume& volume, std::uint32_t sector, const std::uint8_t* data,
+                             std::uint64_t order) {
+    if (sector == kFatNoSector) return;
+    Cache& cache = CacheOf(volume);
+    const std::int32_t node = NodeFor(cache, sector);
+    std::memcpy(cache.data[node], data, kSectorSize);
+    cache.order[node] = order;
+    SetPending(cache, node, true);
+}
+
+std::uint32_t FatDirCachePendingCount(const FatVolume& volume) {
+    return volume.state->dir_cache ? volume.state->dir_cache->pending_count : 0;
+}
+
+bool FatDirCacheWritePending(FatVolume& volume) {
+    if (FatDirCachePendingCount(volume) == 0) return true;
+    Cache& cache = *volume.state->dir_cache;
+    const std::vector<std::int32_t> nodes = PendingInWriteOrder(cache);
+    for (std::int32_t node : nodes) {
+        if (!FatMediaWrite(volume, cache.tag[node], cache.data[node], 1)) {
+            FatDirCacheForgetPending(volume);
+            return false;
+        }
+        SetPending(cache, node, false);
+    }
+    return true;
+}
+
+void FatDirCacheForgetPending(const FatVolume& volume) {
+    if (FatDirCachePendingCount(volume) == 0) return;
+    Cache& cache = *volume.state->dir_cache;
+    for (std::uint32_t node = 0; node < kFatDirCacheSectors; ++node)
+        if (cache.pending[node]) DropOne(cache, cache.tag[node]);
 }
 
 void FatDirCacheDrop(const FatVolume& volume, std::uint32_t first_sector, std::uint32_t count) {

@@ -11,6 +11,7 @@
 #include "fat/fat_table.h"
 #include "fat/name_match.h"
 #include "fat/volume_state.h"
+#include "fat/write_batch.h"
 
 using namespace fatentry;
 
@@ -30,7 +31,7 @@ const std::uint8_t* CachedDirSectors(FatVolume& volume, std::uint32_t sector, st
     if (count > kMaxSectorsPerCluster) count = kMaxSectorsPerCluster;
     std::uint8_t* read_ahead = ReadAheadOf(volume);
     if (!FatMediaRead(volume, sector, read_ahead, count)) return nullptr;
-    FatDirCacheStore(volume, sector, read_ahead, count);
+    FatDirCacheStore(volume, sector, read_ahead, count, FatDirCacheSource::kRead);
     return read_ahead;
 }
 
@@ -141,7 +142,7 @@ bool GrowDirectory(FatVolume& volume, std::uint32_t last_cluster, std::uint32_t 
         // The new end reaches the medium before the link to it: FAT sectors
         // written together may land one without the other, and a folder
         // linked to a cluster still free on the medium is damage.
-        if (!FatFlushCache(volume)) return false;
+        if (!FatWriteFatNow(volume)) return false;
         if (!FatSetClusterEntry(volume, last_cluster, cluster)) return false;
         last_cluster = cluster;
     }
@@ -171,20 +172,59 @@ bool ClaimRun(FatVolume& volume, std::uint32_t start, const FatCreatePlan& plan,
     return true;
 }
 
+// A slot change that only adds: an unused slot taken, or an entry that
+// keeps its name and attributes getting other fields (size, first cluster,
+// times). A long-name part that changes renames or deletes.
+bool SlotChangeAdds(const std::uint8_t* before, const std::uint8_t* after) {
+    if (FatIsUnusedSlot(before) || std::memcmp(before, after, kFatEntrySize) == 0) return true;
+    if (FatClassifySlot(before) == FatSlotClass::kLongNamePart) return false;
+    return std::memcmp(before, after, kAttribute + 1) == 0;
+}
+
+// Compared with the copy the cache holds; a sector it does not hold (given
+// up since the scan read it) cannot be judged and counts as taking away.
+bool DirSectorChangeAdds(const FatVolume& volume, std::uint32_t sector, const std::uint8_t* data) {
+    const std::uint8_t* before = FatDirCacheFind(volume, sector);
+    if (!before) return false;
+    for (std::uint32_t slot = 0; slot < kFatSlotsPerSector; ++slot)
+        if (!SlotChangeAdds(before + slot * kFatEntrySize, data + slot * kFatEntrySize)) return false;
+    return true;
+}
+
+// Inside a batch the sector waits in the cache; the batch goes out first
+// when it holds as many sectors as it may.
+bool HoldDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, std::uint64_t order) {
+    if (FatDirCachePendingCount(volume) >= kFatDirCachePendingLimit && !FatBatchWriteBack(volume)) return false;
+    FatDirCacheStorePending(volume, sector, data, order);
+    return true;
+}
+
 // One directory sector through the directory cache. A failed write always
 // makes the index forget what it holds there (FatDropSectorBuffer).
 // Every FAT change made so far reaches the medium before the directory
 // sector: an entry never points at clusters the FAT on disk does not hold,
-// whichever path grew the chain or the directory.
-bool WriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, bool keeps_index) {
+// whichever path grew the chain or the directory. `order` (its place in
+// its folder) lets a batch hold the sector back; without one it goes out
+// at once.
+bool WriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, bool keeps_index,
+                    const std::uint64_t* order) {
     if (!keeps_index) FatDirIndexNoteWrite(volume, sector, 1);
     ++volume.change_count;
-    if (!FatCanWrite(volume) || !FatFlushCache(volume) || !FatMediaWrite(volume, sector, data, 1)) {
+    if (!FatCanWrite(volume)) {
+        FatDropSectorBuffer(volume, sector, 1);
+        return false;
+    }
+    if (order && FatBatchHolds(volume) && DirSectorChangeAdds(volume, sector, data)) {
+        if (HoldDirSector(volume, sector, data, *order)) return true;
+        FatDropSectorBuffer(volume, sector, 1);
+        return false;
+    }
+    if (!FatBatchWriteThrough(volume) || !FatFlushCache(volume) || !FatMediaWrite(volume, sector, data, 1)) {
         // What the medium holds there is unknown now.
         FatDropSectorBuffer(volume, sector, 1);
         return false;
     }
-    FatDirCacheStore(volume, sector, data, 1);
+    FatDirCacheStore(volume, sector, data, 1, FatDirCacheSource::kWritten);
     return true;
 }
 
@@ -449,7 +489,7 @@ int FatReadDirSector(FatVolume& volume, std::uint32_t sector_index, std::uint32_
 }
 
 int FatWriteDirSector(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data) {
-    return WriteDirSector(volume, sector, data, false) ? 1 : 0;
+    return WriteDirSector(volume, sector, data, false, nullptr) ? 1 : 0;
 }
 
 FatDirScanner::FatDirScanner(FatVolume& volume, std::uint32_t start, FatSlotRef from)
@@ -490,8 +530,9 @@ bool FatDirScanner::Fetch(std::uint32_t sector_index, std::uint32_t sector) {
 bool FatDirScanner::WritePending() {
     if (!dirty_) return true;
     dirty_ = false;
+    const std::uint64_t order = FatBatchDirOrder(chain_.start, where_.sector_index);
     if (volume_.sector_buffer_tag != absolute_ ||
-        !WriteDirSector(volume_, absolute_, volume_.sector_buffer, keeps_index_)) {
+        !WriteDirSector(volume_, absolute_, volume_.sector_buffer, keeps_index_, &order)) {
         volume_.sector_buffer_tag = kFatNoSector;
         status_ = FatDirStatus::kFailed;
         return false;
@@ -855,7 +896,7 @@ int FatWriteFreshDirCluster(FatVolume& volume, std::uint32_t cluster, const std:
     if (!FatMediaWrite(volume, first, bytes, volume.sectors_per_cluster)) return 0;
     // The new slots are known without a read: the scans and the entry
     // writes that follow find them in the cache.
-    FatDirCacheStore(volume, first, bytes, volume.sectors_per_cluster);
+    FatDirCacheStore(volume, first, bytes, volume.sectors_per_cluster, FatDirCacheSource::kWritten);
     return 1;
 }
 

@@ -7,6 +7,7 @@
 
 #include "fat/fat_table.h"
 #include "fat/volume_state.h"
+#include "fat/write_batch.h"
 
 namespace fat {
 namespace {
@@ -81,7 +82,14 @@ FatVolume* Volume::NewRecord() {
 
 void Volume::RecordFree::operator()(FatVolume* record) const { std::free(record); }
 
-Volume::~Volume() = default;
+Volume::~Volume() { EndBatchOnRelease(); }
+
+void Volume::EndBatchOnRelease() {
+    std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    if (!state_->batch_open) return;
+    FatOperationScope scope(*record_);
+    FatEndBatchOnDevice(*record_);
+}
 
 MountError Volume::Mount(BlockDevice& device, Diagnostics& diagnostics) {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
@@ -107,6 +115,7 @@ MountError Volume::Mount(std::unique_ptr<BlockDevice> device) {
 
 void Volume::Unmount() {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    EndBatchOnRelease();
     FatResetFiles(*record_);
     state_->mounted = false;
     record_->device = nullptr;
@@ -235,6 +244,17 @@ Result Volume::RemoveTree(const std::string& path) {
 Result Volume::Rename(const std::string& path, const std::string& new_name) {
     std::lock_guard<std::recursive_mutex> lock(state_->mutex);
     return Outcome(FatRenamePath(*record_, path.c_str(), new_name.c_str()) == 1);
+}
+
+void Volume::BeginBatch() {
+    std::lock_guard<std::recursive_mutex> lock(state_->mutex);
+    if (FatVolumeUsable(*record_)) FatBatchBegin(*record_);
+}
+
+Result Volume::EndBatch() {
+    FatOperationScope scope(*record_);
+    if (!state_->batch_open) return Result::Ok;
+    return Outcome(FatBatchEnd(*record_));
 }
 
 Volume& DefaultVolume() {

@@ -62,8 +62,9 @@ public:
     MountError Mount(BlockDevice& device);
     // The same on a device the volume keeps.
     MountError Mount(std::unique_ptr<BlockDevice> device);
-    // Drops open files and lets go of the device; nothing is written (every
-    // public call has already put its changes on the medium).
+    // Drops open files and lets go of the device. Nothing is written but
+    // what an open batch still holds (every public call outside a batch has
+    // already put its changes on the medium).
     void Unmount();
     // Whether the last mount succeeded.
     bool IsMounted();
@@ -98,6 +99,16 @@ public:
     Result RemoveTree(const std::string& path);
     Result Rename(const std::string& path, const std::string& new_name);
 
+    // A batch of writes: from BeginBatch on, what the calls add (new files
+    // and folders, longer files) stays in memory and reaches the medium
+    // together at EndBatch, in far fewer writes; reads see it at once.
+    // Until EndBatch returns Ok nothing added since BeginBatch counts as
+    // written, even where a call said Ok. A call that takes something away
+    // (delete, rename, a replace) writes back what is held before it. A
+    // mount, an unmount or the end of the volume end the batch too.
+    void BeginBatch();
+    Result EndBatch();
+
     // The record, for the classic wrappers and the engine's own tests;
     // whoever uses it directly holds no lock.
     FatVolume& Record() { return *record_; }
@@ -105,6 +116,8 @@ public:
 private:
     // Ok, or why the operation that just ended under the lock failed.
     Result Outcome(bool succeeded);
+    // A batch still open when the device goes: written back, or reported.
+    void EndBatchOnRelease();
 
     std::unique_ptr<FatVolumeState> state_;
     static FatVolume* NewRecord();

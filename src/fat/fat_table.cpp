@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fat/boot_sector.h"
+#include "fat/write_batch.h"
 
 using namespace fatlayout;
 
@@ -193,6 +194,17 @@ bool IsEndOfChainValue(const FatVolume& volume, std::uint32_t value) {
 
 std::uint32_t AllocationStart(const FatVolume& volume) { return volume.root_cluster; }
 
+// Taking a free cluster or making a chain longer adds; freeing a cluster
+// or cutting a chain takes away. An entry that cannot be read counts as
+// taking away: the batch then writes through.
+bool ChangeOnlyAdds(FatVolume& volume, std::uint32_t cluster, std::uint32_t value) {
+    std::uint32_t old_value;
+    if (!ReadRawEntry(volume, cluster, &old_value)) return false;
+    if (old_value == kFatFree) return true;
+    if (IsEndOfChainValue(volume, old_value)) return value != kFatFree;
+    return value == old_value;
+}
+
 }  // namespace
 
 void FatResetCache(FatVolume& volume) {
@@ -209,9 +221,11 @@ void FatResetCache(FatVolume& volume) {
 }
 
 int FatFlushCache(FatVolume& volume) {
-    if (!volume.fat_cache_dirty) return 1;
-    return WriteDirtyWindows(volume) ? 1 : 0;
+    if (FatBatchHolds(volume)) return 1;
+    return FatWriteFatNow(volume) ? 1 : 0;
 }
+
+bool FatWriteFatNow(FatVolume& volume) { return !volume.fat_cache_dirty || WriteDirtyWindows(volume); }
 
 std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster) {
     if (cluster == 0) cluster = 2;
@@ -232,6 +246,9 @@ std::uint32_t FatNextCluster(FatVolume& volume, std::uint32_t cluster) {
 
 int FatSetClusterEntry(FatVolume& volume, std::uint32_t cluster, std::uint32_t value) {
     if (!FatIsDataCluster(volume, cluster)) return 0;
+    if (FatBatchHolds(volume) && !ChangeOnlyAdds(volume, cluster, value)) {
+        if (!FatBatchWriteThrough(volume)) return 0;
+    }
     // Frees change the free count as much as allocations do: whatever
     // changes the FAT makes the FSInfo numbers unknown first.
     if (!FatInvalidateFsInfo(volume)) return 0;

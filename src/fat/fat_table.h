@@ -18,8 +18,12 @@ constexpr std::uint32_t kFatChainUnreadable = 0xFFFFFFFEu;
 // Clears the cache without writing anything (a mount drops stale FAT data).
 void FatResetCache(FatVolume& volume);
 // 1 when every dirty FAT sector reached the medium (each FAT copy, in runs
-// of neighbours), else 0.
+// of neighbours), else 0. Inside a batch of writes (write_batch.h) that
+// holds changes back, 1 without writing: the batch writes them later.
 int FatFlushCache(FatVolume& volume);
+// The same, batch or not: for an order that must hold on the medium within
+// the FAT itself.
+bool FatWriteFatNow(FatVolume& volume);
 
 // Next cluster of the chain, 0 for a free entry, kFatEndOfChain, or
 // kFatChainUnreadable when its FAT sector cannot be read. Cluster 0 reads as

@@ -11,6 +11,7 @@
 #include "fat/fat_table.h"
 #include "fat/file.h"
 #include "fat/volume_state.h"
+#include "fat/write_batch.h"
 
 using namespace fatlayout;
 
@@ -20,11 +21,7 @@ constexpr std::uint8_t kFat32MirroringDisabled = 0x80;
 constexpr std::uint8_t kFat32ActiveFatMask = 0x0F;
 
 void ResetVolumeCaches(FatVolume& volume) {
-    volume.sector_buffer_tag = kFatNoSector;
-    FatResetCache(volume);
-    FatDirCacheReset(volume);
-    FatDirIndexReset(volume);
-    FatDirMapsReset(volume);
+    FatForgetCachedStructures(volume);
     volume.fsinfo_state = 0;
     volume.damage_count = 0;
 }
@@ -109,6 +106,7 @@ int FatMountVolume(FatVolume& volume) {
 
 int FatMountOn(FatVolume& volume, fat::BlockDevice& device) {
     FatOperationScope scope(volume);
+    FatEndBatchOnDevice(volume);
     FatResetFiles(volume);
     volume.device = &device;
     volume.state->mounted = false;
@@ -121,6 +119,23 @@ int FatMountOn(FatVolume& volume, fat::BlockDevice& device) {
     volume.state->mounted = true;
     volume.state->ever_mounted = true;
     return kFatMountOk;
+}
+
+void FatForgetCachedStructures(FatVolume& volume) {
+    volume.sector_buffer_tag = kFatNoSector;
+    FatResetCache(volume);
+    FatDirCacheReset(volume);
+    FatDirIndexReset(volume);
+    FatDirMapsReset(volume);
+    volume.lowest_free_hint = 2;
+}
+
+void FatEndBatchOnDevice(FatVolume& volume) {
+    if (!volume.state->batch_open) return;
+    if (FatVolumeUsable(volume) && !FatBatchEnd(volume))
+        volume.state->diagnostics->Report(fat::DiagnosticKind::kLog,
+                                          "FAT_FS: Error writing back a batch of writes before the unmount\r\n");
+    volume.state->batch_open = false;
 }
 
 bool FatMediaRead(FatVolume& volume, std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count) {
@@ -189,13 +204,15 @@ void FatEnter(FatVolume& volume) {
 // a caller that stops there (or a power cut after it) loses nothing the
 // operation reported done. A write of file data reports nothing done
 // until the file's flush or close, which write the FAT first: a file of
-// many small writes then costs one FAT write, not one per write.
+// many small writes then costs one FAT write, not one per write. Inside a
+// batch of writes the batch says when (write_batch.h).
 void FatLeave(FatVolume& volume) {
     FatVolumeState& state = *volume.state;
     if (--state.operation_depth == 0) {
         const bool waits = state.fat_flush_waits_for_file;
         state.fat_flush_waits_for_file = false;
         if (!waits && state.mounted && volume.device && volume.device->Writable()) FatFlushCache(volume);
+        state.batch_writes_through = false;
     }
     if (volume.leave_hook) volume.leave_hook();
 }

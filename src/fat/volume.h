@@ -105,6 +105,13 @@ int FatMountOn(FatVolume& volume, fat::BlockDevice& device);
 int FatMountWith(MediaReadFn read, MediaWriteFn write);
 // Whether the last mount of this record succeeded.
 bool FatVolumeUsable(const FatVolume& volume);
+// Forgets the cached FAT sectors, directory sectors and what was learnt from
+// them, so that the next look goes to the medium (a mount, a failed batch).
+void FatForgetCachedStructures(FatVolume& volume);
+// Before the record lets go of its device (a mount, an unmount): writes back
+// what an open batch of writes holds and ends it; a failure is reported
+// through the volume's diagnostics, and what could not be written is dropped.
+void FatEndBatchOnDevice(FatVolume& volume);
 
 // Media transfers of the engine: false on failure, which the running
 // operation remembers as the reason it failed.

@@ -59,6 +59,10 @@ struct FatVolumeState {
     // The running operation only wrote file data: its FAT changes may wait
     // for the file's flush or close, which writes them before the entry.
     bool fat_flush_waits_for_file = false;
+    // A batch of writes is open (write_batch.h); the running operation has
+    // taken something away, and writes through until it ends.
+    bool batch_open = false;
+    bool batch_writes_through = false;
     bool ever_mounted = false;  // a mount succeeded once (the classic flag)
     bool mounted = false;       // the last mount succeeded
     FatOutcome outcome;

@@ -154,6 +154,16 @@ struct CommandRun {
         Check("FatRenamePath(" + path + ")", renamed == 0, before);
         return renamed == 1;
     }
+    // Several puts in one batch of writes, as quillon-cli's put of a tree
+    // makes them: done only when the batch's write-back is.
+    bool InOneBatch(const std::function<bool()>& puts) {
+        fat::DefaultVolume().BeginBatch();
+        const bool all_put = puts();
+        const Mark before = Before();
+        const fat::Result written = fat::DefaultVolume().EndBatch();
+        Check("EndBatch", written != fat::Result::Ok, before);
+        return all_put && written == fat::Result::Ok;
+    }
     // rm -r PATH: a lookup of its own, then the tree.
     bool RemoveRecursively(const std::string& path) {
         FatEntryInfo info{};
@@ -209,6 +219,13 @@ const std::string kRenamedTo = "Renamed entry with a long name.txt";
 const std::string kRenamedPath = kFullFolder + "/" + kRenamedTo;
 const std::string kFolderInFull = "/full/Folder with a long name";
 const std::string kTree = "/tree";
+// What the batched put writes: two new files whose entries lie across two
+// sectors, a new folder with a file, a replace between them (a change that
+// takes the old content away) and a file that grows the full folder.
+const std::string kBatchFirst = "/docs/Batch photo 0001.jpg";
+const std::string kBatchFolder = "/docs/Batch folder";
+const std::string kBatchInner = kBatchFolder + "/Inner file.txt";
+const std::string kBatchInFull = "/full/Batch photo 0002.jpg";
 
 struct Prepared {
     std::string base;  // never written once prepared
@@ -358,6 +375,31 @@ void JudgeNewFolder(const Prepared& p, const Tree& after, const std::string& fol
     JudgeAliasLeftovers(p, after, folder, path, std::regex(R"([A-Z0-9_]{1,6}~\d+)", std::regex::icase), true, problems);
 }
 
+// A new child of a folder after a batched put: under a name it was given,
+// a folder where a folder was made, or a file holding nothing yet or its
+// whole content; under an alias (the long name's sector not written), a
+// folder or a file holding nothing or the whole content of one given.
+bool FitsGivenContent(const Node& node, const std::vector<std::uint8_t>* content) {
+    return !node.directory && node.readable && content && (node.data.empty() || node.data == *content);
+}
+
+void JudgeBatchChildren(const Prepared& p, const Tree& after, const std::string& folder,
+                        const std::map<std::string, const std::vector<std::uint8_t>*>& given,
+                        std::vector<std::string>& problems) {
+    static const std::regex alias(R"([A-Z0-9_]{1,6}~\d+(\.[A-Z]{1,3})?)", std::regex::icase);
+    for (const auto& [path, node] : after) {
+        if (!IsNewChild(p, path, folder)) continue;
+        bool fits = false;
+        if (const auto named = given.find(path); named != given.end()) {
+            fits = named->second ? FitsGivenContent(node, named->second) : node.directory;
+        } else if (std::regex_match(path.substr(folder.size() + 1), alias)) {
+            fits = node.directory;
+            for (const auto& [name, content] : given) fits = fits || FitsGivenContent(node, content);
+        }
+        if (!fits) problems.push_back("unexpected " + path + " (" + Describe(node) + ")");
+    }
+}
+
 const std::vector<Operation>& Operations() {
     static const std::vector<Operation> operations = {
         {"put_new_file",
@@ -411,6 +453,31 @@ const std::vector<Operation>& Operations() {
                                     ", not the renamed file's content");
              if (success && (old_there || !new_there))
                  problems.push_back("the rename reported success but the file is not (only) under its new name");
+         }},
+        {"put_batch",
+         [](CommandRun& c, const Prepared& p) {
+             return c.InOneBatch([&] {
+                 return c.Put("/docs", "Batch photo 0001.jpg", p.new_content) && c.Mkdir(kBatchFolder) &&
+                        c.Put(kBatchFolder, "Inner file.txt", p.new_content) &&
+                        c.Put("/", "old.bin", p.replace_content) &&
+                        c.Put(kFullFolder, "Batch photo 0002.jpg", p.replace_content);
+             });
+         },
+         [](const Prepared& p, const std::string& path) {
+             return IsNewChild(p, path, "/docs") || IsBelow(path, kBatchFolder) || IsNewChild(p, path, kFullFolder) ||
+                    path == kOldFile;
+         },
+         [](const Prepared& p, const Tree& after, bool success, std::vector<std::string>& problems) {
+             JudgeFile(after, kOldFile, {{}, p.tree.at(kOldFile).data, p.replace_content}, true,
+                       success ? &p.replace_content : nullptr, problems);
+             JudgeBatchChildren(p, after, "/docs", {{kBatchFirst, &p.new_content}, {kBatchFolder, nullptr}}, problems);
+             JudgeBatchChildren(p, after, kBatchFolder, {{kBatchInner, &p.new_content}}, problems);
+             JudgeBatchChildren(p, after, kFullFolder, {{kBatchInFull, &p.replace_content}}, problems);
+             if (!success) return;
+             for (const auto& [path, content] : {std::pair{kBatchFirst, &p.new_content},
+                                                 std::pair{kBatchInner, &p.new_content},
+                                                 std::pair{kBatchInFull, &p.replace_content}})
+                 JudgeFile(after, path, {}, false, content, problems);
          }},
         {"rm_tree",
          [](CommandRun& c, const Prepared&) { return c.RemoveRecursively(kTree); },
