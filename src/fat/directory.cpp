@@ -893,7 +893,7 @@ int FatWriteFreshDirCluster(FatVolume& volume, std::uint32_t cluster, const std:
         std::memcpy(cluster_bytes, first_sector, kSectorSize);
         bytes = cluster_bytes;
     }
-    if (!FatMediaWrite(volume, first, bytes, volume.sectors_per_cluster)) return 0;
+    if (!FatBatchWriteData(volume, first, bytes, volume.sectors_per_cluster)) return 0;
     // The new slots are known without a read: the scans and the entry
     // writes that follow find them in the cache.
     FatDirCacheStore(volume, first, bytes, volume.sectors_per_cluster, FatDirCacheSource::kWritten);

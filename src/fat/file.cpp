@@ -10,6 +10,7 @@
 #include "fat/listing.h"
 #include "fat/volume.h"
 #include "fat/volume_state.h"
+#include "fat/write_batch.h"
 
 using namespace fatentry;
 
@@ -223,6 +224,14 @@ bool GrowChainThrough(FatFile* file, std::uint32_t through) {
     return FatExtendChain(volume, &first_new, through - last_index) == 1;
 }
 
+// Sectors of the file's cluster after sector `end` (of the file) that hold
+// no data of the file: past its end, before the next cluster.
+std::uint32_t SlackAfter(const FatFile& file, std::uint64_t end) {
+    const std::uint32_t per_cluster = file.volume->sectors_per_cluster;
+    if (end * kSectorSize < file.size || end % per_cluster == 0) return 0;
+    return per_cluster - static_cast<std::uint32_t>(end % per_cluster);
+}
+
 // Moves up to `count` sectors from sector `within` of cluster `cluster`
 // (index `index`) on, continuing into following clusters while the chain
 // stays contiguous.
@@ -244,7 +253,8 @@ std::uint32_t TransferRun(FatFile* file, std::uint32_t index, std::uint32_t clus
     const std::uint32_t first_sector = FatClusterToSector(volume, cluster) + within;
     if (write_from) {
         FatDropSectorBuffer(volume, first_sector, sectors);
-        return FatMediaWrite(volume, first_sector, write_from, sectors) ? sectors : 0;
+        const std::uint32_t slack = SlackAfter(*file, index * volume.sectors_per_cluster + within + sectors);
+        return FatBatchWriteData(volume, first_sector, write_from, sectors, slack) ? sectors : 0;
     }
     return FatMediaRead(volume, first_sector, read_into, sectors) ? sectors : 0;
 }

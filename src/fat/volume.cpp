@@ -138,13 +138,20 @@ void FatEndBatchOnDevice(FatVolume& volume) {
     volume.state->batch_open = false;
 }
 
+// Data a batch holds back goes out before anything reads or writes past it.
 bool FatMediaRead(FatVolume& volume, std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count) {
+    if (volume.state && !FatBatchWriteHeldData(volume, sector, count)) return false;
     if (volume.device && volume.device->Read(sector, buffer, count)) return true;
     if (volume.state) volume.state->outcome.io_failed = true;
     return false;
 }
 
 bool FatMediaWrite(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
+    if (volume.state && !FatBatchWriteHeldData(volume)) return false;
+    return FatMediaWriteNow(volume, sector, buffer, count);
+}
+
+bool FatMediaWriteNow(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count) {
     if (FatCanWrite(volume) && volume.device->Write(sector, buffer, count)) return true;
     if (volume.state) volume.state->outcome.io_failed = true;
     return false;

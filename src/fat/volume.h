@@ -117,6 +117,9 @@ void FatEndBatchOnDevice(FatVolume& volume);
 // operation remembers as the reason it failed.
 bool FatMediaRead(FatVolume& volume, std::uint32_t sector, std::uint8_t* buffer, std::uint32_t count);
 bool FatMediaWrite(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count);
+// The write itself, for the batch's joined data (write_batch.h), which the
+// others write out first.
+bool FatMediaWriteNow(FatVolume& volume, std::uint32_t sector, const std::uint8_t* buffer, std::uint32_t count);
 // Whether the device takes writes; operations that write refuse otherwise.
 bool FatCanWrite(FatVolume& volume);
 // False (noting why) when the volume is not mounted, or its last mount

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "fat/diagnostics.h"
 #include "fat/result.h"
@@ -63,6 +64,13 @@ struct FatVolumeState {
     // taken something away, and writes through until it ends.
     bool batch_open = false;
     bool batch_writes_through = false;
+    // Data a batch holds back to write with its neighbours: held_count
+    // sectors from held_first on, which up to held_slack sectors past the
+    // end of a file may follow.
+    std::vector<std::uint8_t> held_data;
+    std::uint32_t held_first = 0;
+    std::uint32_t held_count = 0;
+    std::uint32_t held_slack = 0;
     bool ever_mounted = false;  // a mount succeeded once (the classic flag)
     bool mounted = false;       // the last mount succeeded
     FatOutcome outcome;

@@ -9,6 +9,12 @@
 // that a power cut part-way leaves what an operation cut short leaves
 // today: lost clusters, or an entry known by its short name only.
 //
+// File data and the first write of a new folder's cluster land in free
+// space or in a file's own clusters, where their order among themselves
+// does not matter: inside a batch, writes that continue one another are
+// joined into one, which goes out before any other write and before a read
+// of its sectors, so the medium sees every write in the order it was made.
+//
 // A change that takes something away (a freed or cut chain, an entry
 // deleted or renamed) first writes back everything held, and the rest of
 // its operation writes through as outside a batch: a cluster is never free
@@ -32,6 +38,16 @@ bool FatBatchWriteBack(FatVolume& volume);
 // Before a change that takes something away: writes back what is held, and
 // lets the rest of the running public operation write through.
 bool FatBatchWriteThrough(FatVolume& volume);
+// A write of file data or of a new folder's cluster: joined to the ones
+// before it when a batch holds changes back and it continues them.
+// `slack_after` sectors after it lie past the end of the file in its last
+// cluster: the batch may write zeros there, so that the next file, which
+// starts at the next cluster, continues the write.
+bool FatBatchWriteData(FatVolume& volume, std::uint32_t sector, const std::uint8_t* data, std::uint32_t count,
+                       std::uint32_t slack_after = 0);
+// Writes the joined data out: before any other write, and before a read
+// that reaches its sectors (any read when `first_sector` is kFatNoSector).
+bool FatBatchWriteHeldData(FatVolume& volume, std::uint32_t first_sector = kFatNoSector, std::uint32_t count = 0);
 // Where a directory sector lies in its folder, as the order its pending
 // copy goes out in.
 std::uint64_t FatBatchDirOrder(std::uint32_t directory_start, std::uint32_t sector_index);
