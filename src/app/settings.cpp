@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/exe_directory.h"
+#include "device/platform/local_path.h"
 
 namespace {
 
@@ -115,7 +116,7 @@ std::string CutToCharacters(const std::string& text, std::size_t characters) {
 }
 
 Settings LoadSettings(const std::string& ini_path) {
-    std::ifstream in(ini_path, std::ios::binary);
+    std::ifstream in(platform::LocalPath(ini_path), std::ios::binary);
     if (!in) return {};
     std::ostringstream content;
     content << in.rdbuf();

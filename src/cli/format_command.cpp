@@ -9,6 +9,7 @@
 #include "cli/cli_json.h"
 #include "cli/cli_numbers.h"
 #include "cli/volume_commands.h"
+#include "device/platform/local_path.h"
 #include "device/platform_block_device.h"
 #include "device/sector_io.h"
 #include "fat/engine.h"
@@ -71,7 +72,7 @@ bool PrepareImage(const std::string& path, std::uint64_t end_byte) {
     const auto status = fs::status(path, error);
     if (fs::exists(status) && !fs::is_regular_file(status)) return true;
     if (!fs::exists(status)) {
-        std::ofstream create(path, std::ios::binary);
+        std::ofstream create(platform::LocalPath(path), std::ios::binary);
         if (!create) {
             CliFail("cannot create image " + path);
             return false;

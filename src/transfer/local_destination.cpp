@@ -1,16 +1,11 @@
 #include "transfer/local_destination.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 #include <utility>
 
 #include "device/platform/file_device.h"
+#include "device/platform/local_path.h"
 
 namespace fs = std::filesystem;
 
@@ -18,8 +13,6 @@ namespace {
 
 // Enough tries to step past leftovers of earlier runs with the same id.
 constexpr int kTemporaryNameAttempts = 100;
-constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
-constexpr mode_t kPermissionBits = 07777;
 
 // Names of a folder entry stop at 255 bytes: the destination's own name is
 // kept only as far as the suffix leaves room, cut on a character boundary.
@@ -34,16 +27,18 @@ std::string CutOnCharacterBoundary(std::string text, std::size_t max_bytes) {
 }
 
 fs::path TemporaryNameBeside(const fs::path& final_path, int attempt) {
-    const std::string suffix = ".quillon-get-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-    const std::string name = "." + CutOnCharacterBoundary(final_path.filename().string(),
+    const std::string suffix =
+        ".quillon-get-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(attempt);
+    const std::string name = "." + CutOnCharacterBoundary(platform::Utf8Name(final_path.filename()),
                                                           kLongestFileName - suffix.size() - 1) + suffix;
-    return final_path.parent_path() / name;
+    return final_path.parent_path() / platform::LocalPath(name);
 }
 
-std::string SystemError() { return std::strerror(errno); }
+std::string SystemError() { return platform::LastFileErrorText(); }
 
 }  // namespace
 
+LocalDestination::LocalDestination() = default;
 LocalDestination::~LocalDestination() { Discard(); }
 
 void LocalDestination::OpenStandardOutput() { to_standard_output_ = true; }
@@ -56,19 +51,19 @@ bool LocalDestination::Open(const fs::path& target, const std::vector<std::strin
 // as cp does, so the link stays and its target gets the copy.
 bool LocalDestination::ResolveTarget(const fs::path& target, const std::vector<std::string>& read_files) {
     final_path_ = target;
-    struct stat status {};
-    if (::stat(target.c_str(), &status) != 0) return true;  // a new file
-    if (S_ISDIR(status.st_mode)) return Fail(DestinationProblem::IsFolder, target, "");
-    if (!S_ISREG(status.st_mode)) return Fail(DestinationProblem::NotRegularFile, target, "");
+    const platform::LocalStatus status = platform::LookAtLocalPath(platform::Utf8Name(target));
+    if (status.kind == platform::LocalKind::Missing) return true;  // a new file
+    if (status.kind == platform::LocalKind::Folder) return Fail(DestinationProblem::IsFolder, target, "");
+    if (status.kind != platform::LocalKind::RegularFile) return Fail(DestinationProblem::NotRegularFile, target, "");
     for (const std::string& read_file : read_files)
-        if (platform::IsSameFile(target.string(), read_file))
+        if (platform::IsSameFile(platform::Utf8Name(target), read_file))
             return Fail(DestinationProblem::ReadFile, target, read_file);
     std::error_code error;
     if (fs::is_symlink(fs::symlink_status(target, error))) {
         final_path_ = fs::canonical(target, error);
         if (error) return Fail(DestinationProblem::CannotFollowLink, target, error.message());
     }
-    replaced_mode_ = status.st_mode & kPermissionBits;
+    replaced_mode_ = status.permissions;
     return true;
 }
 
@@ -77,43 +72,37 @@ bool LocalDestination::CreateTemporary() {
     // it alone, which a failure removes again. One directory operation a
     // file instead of two counts when a folder of thousands is copied.
     if (!replaced_mode_) {
-        const int fd = ::open(final_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd >= 0) {
-            Adopt(final_path_, fd);
+        platform::NewLocalFileResult made = platform::CreateNewLocalFile(platform::Utf8Name(final_path_), std::nullopt);
+        if (made.file) {
+            Adopt(final_path_, std::move(made.file));
             in_place_ = true;
             return true;
         }
-        if (errno != EEXIST) return Fail(DestinationProblem::CannotCreate, final_path_, SystemError());
+        if (!made.name_taken) return Fail(DestinationProblem::CannotCreate, final_path_, SystemError());
     }
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         const fs::path candidate = TemporaryNameBeside(final_path_, attempt);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
-        if (fd >= 0) {
-            Adopt(candidate, fd);
-            if (replaced_mode_) ::fchmod(fd_, static_cast<mode_t>(*replaced_mode_));
+        platform::NewLocalFileResult made = platform::CreateNewLocalFile(platform::Utf8Name(candidate), replaced_mode_);
+        if (made.file) {
+            Adopt(candidate, std::move(made.file));
             return true;
         }
-        if (errno != EEXIST) break;
+        if (!made.name_taken) break;
     }
     return Fail(DestinationProblem::CannotCreate, final_path_, SystemError());
 }
 
-void LocalDestination::Adopt(const fs::path& path, int fd) {
-    fd_ = fd;
+void LocalDestination::Adopt(const fs::path& path, std::unique_ptr<platform::NewLocalFile> file) {
+    created_device_ = file->device;
+    created_inode_ = file->inode;
+    file_ = std::move(file);
     temporary_path_ = path;
-    struct stat created {};
-    if (::fstat(fd, &created) == 0) {
-        created_device_ = created.st_dev;
-        created_inode_ = created.st_ino;
-    }
 }
 
 // Looked at without following links: a name that now holds a link, a
 // device or another file was put there by someone else and is left alone.
 bool LocalDestination::StillOwnFile(const fs::path& path) const {
-    struct stat now {};
-    return ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == created_device_ &&
-           now.st_ino == created_inode_;
+    return platform::IsLocalFileOf(platform::Utf8Name(path), created_device_, created_inode_);
 }
 
 bool LocalDestination::Write(const void* bytes, std::size_t length) {
@@ -121,14 +110,8 @@ bool LocalDestination::Write(const void* bytes, std::size_t length) {
         if (std::fwrite(bytes, 1, length, stdout) == length) return true;
         return Fail(DestinationProblem::CannotWrite, "", "");
     }
-    const char* next = static_cast<const char*>(bytes);
-    while (length > 0) {
-        const ssize_t written = ::write(fd_, next, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return Fail(DestinationProblem::CannotWrite, final_path_, SystemError());
-        next += written;
-        length -= static_cast<std::size_t>(written);
-    }
+    if (!file_ || !file_->Write(bytes, length))
+        return Fail(DestinationProblem::CannotWrite, final_path_, SystemError());
     return true;
 }
 
@@ -137,9 +120,9 @@ bool LocalDestination::Commit() {
         if (std::fflush(stdout) == 0) return true;
         return Fail(DestinationProblem::CannotWrite, "", "");
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 || (!in_place_ && ::rename(temporary_path_.c_str(), final_path_.c_str()) != 0)) {
+    const std::unique_ptr<platform::NewLocalFile> file = std::move(file_);
+    if (!file || !file->Close() ||
+        (!in_place_ && !platform::ReplaceLocalFile(platform::Utf8Name(temporary_path_), platform::Utf8Name(final_path_)))) {
         Fail(DestinationProblem::CannotWrite, final_path_, SystemError());
         Discard();
         return false;
@@ -151,13 +134,13 @@ bool LocalDestination::Commit() {
 // Only the file this copy created (a temporary one, or a new destination
 // made for it) is ever removed.
 void LocalDestination::Discard() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    if (!temporary_path_.empty() && StillOwnFile(temporary_path_)) ::unlink(temporary_path_.c_str());
+    file_.reset();
+    if (!temporary_path_.empty() && StillOwnFile(temporary_path_))
+        platform::RemoveLocalFile(platform::Utf8Name(temporary_path_));
     temporary_path_.clear();
 }
 
 bool LocalDestination::Fail(DestinationProblem problem, const fs::path& path, std::string detail) {
-    failure_ = DestinationFailure{problem, path.string(), std::move(detail)};
+    failure_ = DestinationFailure{problem, platform::Utf8Name(path), std::move(detail)};
     return false;
 }

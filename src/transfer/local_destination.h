@@ -5,9 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace platform {
+class NewLocalFile;
+}
 
 // Why a destination was refused or could not be written, for the caller to
 // word: path is the file concerned ("" for standard output), detail the
@@ -29,7 +34,7 @@ struct DestinationFailure {
 // not regular files (devices, pipes, folders) are refused up front.
 class LocalDestination {
 public:
-    LocalDestination() = default;
+    LocalDestination();
     ~LocalDestination();
     LocalDestination(const LocalDestination&) = delete;
     LocalDestination& operator=(const LocalDestination&) = delete;
@@ -51,7 +56,7 @@ private:
     bool ResolveTarget(const std::filesystem::path& target, const std::vector<std::string>& read_files);
     bool CreateTemporary();
     // Takes the file just created at path as this copy's own.
-    void Adopt(const std::filesystem::path& path, int fd);
+    void Adopt(const std::filesystem::path& path, std::unique_ptr<platform::NewLocalFile> file);
     // Whether path still names the regular file this copy created.
     bool StillOwnFile(const std::filesystem::path& path) const;
     void Discard();
@@ -62,7 +67,7 @@ private:
     // The permission bits of the file being replaced; a new file gets the
     // usual ones (0666 less the umask).
     std::optional<unsigned> replaced_mode_;
-    int fd_ = -1;
+    std::unique_ptr<platform::NewLocalFile> file_;
     // The identity of the file this copy created, to know it again.
     std::uint64_t created_device_ = 0;
     std::uint64_t created_inode_ = 0;

@@ -1,7 +1,5 @@
 #include "transfer/local_tree.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <set>
 #include <string>
@@ -9,12 +7,15 @@
 #include <utility>
 #include <vector>
 
+#include "device/platform/file_device.h"
+#include "device/platform/local_path.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 // A folder's identity, whatever path reaches it.
-using FolderIdentity = std::pair<dev_t, ino_t>;
+using FolderIdentity = std::pair<std::uint64_t, std::uint64_t>;
 
 bool IsWithin(const fs::path& path, const fs::path& folder) {
     const fs::path relative = path.lexically_relative(folder);
@@ -30,7 +31,7 @@ public:
         const fs::file_status status = fs::status(root, error);
         if (!fs::is_directory(status)) return Entry(root, status);
         tree_ = fs::canonical(root, error);
-        if (error) return Fail("cannot read folder " + root.string());
+        if (error) return Fail("cannot read folder " + platform::Utf8Name(root));
         return Folder(root);
     }
 
@@ -46,7 +47,7 @@ private:
         if (fs::is_symlink(status)) return Link(path);
         if (fs::is_directory(status)) return Folder(path);
         if (fs::is_regular_file(status)) return visitor_.File(path);
-        if (!fs::exists(status)) return Fail("no such file: " + path.string());
+        if (!fs::exists(status)) return Fail("no such file: " + platform::Utf8Name(path));
         visitor_.Skipped("", path, "not a regular file");
         return true;
     }
@@ -70,11 +71,12 @@ private:
     }
 
     bool Folder(const fs::path& folder) {
-        struct stat info {};
-        if (::stat(folder.c_str(), &info) != 0) return Fail("cannot read folder " + folder.string());
+        platform::LocalFileFacts info{};
+        if (!platform::ReadLocalFileFacts(platform::Utf8Name(folder), &info))
+            return Fail("cannot read folder " + platform::Utf8Name(folder));
         // Links are never followed into folders, but a folder mounted inside
         // itself still reaches an earlier one.
-        if (!visited_.emplace(info.st_dev, info.st_ino).second) {
+        if (!visited_.emplace(info.device, info.inode).second) {
             visitor_.Skipped("", folder, "the same folder as one already imported");
             return true;
         }
@@ -93,7 +95,7 @@ private:
         std::error_code error;
         for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
             children->push_back(*it);
-        if (error) return Fail("cannot read folder " + folder.string());
+        if (error) return Fail("cannot read folder " + platform::Utf8Name(folder));
         std::sort(children->begin(), children->end());
         return true;
     }

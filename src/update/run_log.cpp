@@ -4,6 +4,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "device/platform/local_path.h"
 #include "device/platform/user_folders.h"
 
 namespace {
@@ -34,7 +35,7 @@ RunLog::RunLog(std::string path) : path_(std::move(path)) {}
 void RunLog::Line(const std::string& text) {
     if (path_.empty()) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    std::ofstream out(path_, std::ios::app);
+    std::ofstream out(platform::LocalPath(path_), std::ios::app);
     out << TimeStamp() << " " << WithoutLineEnd(text) << "\n";
 }
 

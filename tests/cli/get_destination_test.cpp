@@ -234,6 +234,11 @@ TEST(LocalDestinationDiscard, RemovesOnlyTheFileItCreated) {
          true},
     };
     for (const auto& c : cases) {
+#ifdef _WIN32
+        // Windows keeps the name of a file open for writing: nobody can put
+        // another file or a link there meanwhile.
+        if (c.target_remains) continue;
+#endif
         const std::string target = dir + "/new.bin";
         fs::remove(target);
         {

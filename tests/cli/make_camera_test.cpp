@@ -44,11 +44,13 @@ TEST(MakeCameraTest, DefaultCameraHasEveryPart) {
     EXPECT_EQ(StateWordOf(image), 0u);
     EXPECT_EQ(testsupport::Fsck(image, kHiddenVolumeOffset).exit_code, 0);
 
+#ifndef _WIN32
     // Sparse: only the few sectors written take room.
     struct stat status {};
     ASSERT_EQ(::stat(image.c_str(), &status), 0);
     EXPECT_GT(static_cast<std::uint64_t>(status.st_size), kHiddenVolumeOffset);
     EXPECT_LT(static_cast<std::uint64_t>(status.st_blocks) * 512, static_cast<std::uint64_t>(status.st_size) / 50);
+#endif
 
     std::string error;
     auto camera = platform::SimulatedPlatform::LoadManifest(dir + "/camera.json", &error);
@@ -70,7 +72,7 @@ TEST(MakeCameraTest, CopiesEveryShippedFileBesideTheProgram) {
 
 TEST(MakeCameraTest, WithoutShippedFilesWarnsAndStillMakesTheCamera) {
     const std::string scratch = testsupport::ScratchDir();
-    const std::string program = scratch + "/quillon-cli";
+    const std::string program = scratch + "/quillon-cli" + fs::path(QUILLON_CLI_PATH).extension().string();
     fs::copy_file(QUILLON_CLI_PATH, program);
     const auto result = testsupport::Run(Quote(program) + " make-camera " + Quote(scratch + "/camera"));
     EXPECT_EQ(result.exit_code, 0) << result.err;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/camera_layout.h"
+#include "device/platform/file_device.h"
 #include "support/test_support.h"
 #include "support/update_camera.h"
 #include "texts/text_table.h"
@@ -246,10 +247,17 @@ TEST(UpdateCommand, ProgressLinesOnlyWhenThePercentMoves) {
 
 TEST(UpdateCommand, SecondRunOnTheSameCameraIsRefused) {
     const UpdateCamera camera = MakeUpdateCamera(ScratchDir());
+    const std::string update = " --camera " + Quote(camera.manifest) + " update --gfx " + Quote(camera.gfx_dir) +
+                               " --answer yes";
     // Another run holds the camera's system disk the way a run does.
-    const RunResult r = testsupport::Run("flock --nonblock " + Quote(camera.system_image) + " " + Quote(QUILLON_CLI_PATH) +
-                            " --camera " + Quote(camera.manifest) + " update --gfx " + Quote(camera.gfx_dir) +
-                            " --answer yes");
+#ifdef _WIN32
+    const platform::DeviceHoldResult other_run = platform::HoldFile(camera.system_image);
+    ASSERT_TRUE(other_run.hold);
+    const RunResult r = testsupport::Cli(update);
+#else
+    const RunResult r =
+        testsupport::Run("flock --nonblock " + Quote(camera.system_image) + " " + Quote(QUILLON_CLI_PATH) + update);
+#endif
     EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
     EXPECT_NE(r.err.find(kCameraBusyText), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(camera.user_dir + "/APP_DATA.BIN"));

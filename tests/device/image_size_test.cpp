@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
+#include <system_error>
 
 #include "device/platform/platform.h"
 #include "device/platform/sim/sim_platform.h"
@@ -83,15 +85,22 @@ TEST(SameFile, HardAndSymbolicLinksAreTheFileItself) {
     WriteFileBytes(dir + "/a", {1});
     WriteFileBytes(dir + "/b", {1});
     fs::create_hard_link(dir + "/a", dir + "/hard");
-    fs::create_symlink("a", dir + "/soft");
-    fs::create_symlink("soft", dir + "/soft-to-soft");
-    const struct {
+    // Windows lets only privileged users (and Wine no one) make symbolic
+    // links; the cases through them are left out there.
+    std::error_code no_links;
+    fs::create_symlink("a", dir + "/soft", no_links);
+    if (!no_links) fs::create_symlink("soft", dir + "/soft-to-soft", no_links);
+#ifndef _WIN32
+    ASSERT_FALSE(no_links) << no_links.message();
+#endif
+    struct Case {
         const char* other;
         bool same;
-    } cases[] = {
-        {"a", true}, {"hard", true}, {"soft", true}, {"soft-to-soft", true}, {"./a", true},
-        {"b", false}, {"missing", false}, {".", false},
     };
+    std::vector<Case> cases = {
+        {"a", true}, {"hard", true}, {"./a", true}, {"b", false}, {"missing", false}, {".", false},
+    };
+    if (!no_links) cases.insert(cases.end(), {{"soft", true}, {"soft-to-soft", true}});
     for (const auto& c : cases) EXPECT_EQ(platform::IsSameFile(dir + "/a", dir + "/" + c.other), c.same) << c.other;
     EXPECT_FALSE(platform::IsSameFile(dir + "/missing", dir + "/missing"));
 }

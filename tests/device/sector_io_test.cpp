@@ -200,7 +200,11 @@ TEST(ImageHandles, AnImageMadeAnewAtTheSamePathIsOpenedAnew) {
     EXPECT_EQ(ReadSector(image, 1), second);
 
     std::filesystem::remove(image);
-    EXPECT_EQ(ReadPhysicalSectors(1, 1, 5, back.data()), 0);
+    // Wine, unlike Windows, still opens a removed file while a handle to it
+    // is open, and the cache holds one.
+    if (!testsupport::RunsUnderWine()) {
+        EXPECT_EQ(ReadPhysicalSectors(1, 1, 5, back.data()), 0);
+    }
     platform::InstallPlatform(std::move(previous));
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 #include "device/camera_layout.h"
 #include "device/discovery.h"
@@ -234,7 +235,10 @@ TEST_F(SectorToolsTest, SaveBytesLeavesADeviceItCouldNotWrite) {
 }
 
 TEST_F(SectorToolsTest, DiskFileAtNamesTheImageAlsoThroughALink) {
-    fs::create_symlink(image_, dir_ + "/link.img");
+    std::error_code error;
+    fs::create_symlink(image_, dir_ + "/link.img", error);
+    // Windows lets only privileged users (and Wine no one) make links.
+    if (error) GTEST_SKIP() << "cannot make a symbolic link here: " << error.message();
     EXPECT_EQ(DiskFileAt(dir_ + "/link.img", {image_}), image_);
     EXPECT_EQ(DiskFileAt(image_, {dir_ + "/other.img", image_}), image_);
     EXPECT_EQ(DiskFileAt(dir_ + "/ReadFile.bin", {image_}), "");

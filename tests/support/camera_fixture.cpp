@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "device/camera_layout.h"
@@ -41,6 +42,29 @@ std::string WriteManifest(const std::string& dir, const nlohmann::json& manifest
     return path;
 }
 
+#ifdef _WIN32
+namespace {
+// Without mkfs.fat the program's own format command makes the volume, for
+// the tests that need a camera rather than another tool's volume. Options
+// it has no word for leave the test to the Linux build.
+void MakeHiddenVolumeWithCli(const std::string& path, std::uint64_t bytes, const std::string& mkfs_options) {
+    std::istringstream options(mkfs_options);
+    std::string format = "format --size " + std::to_string(bytes);
+    for (std::string option, value; options >> option;) {
+        if (option == "-F" && options >> value)
+            format += " --fs fat" + value;
+        else if (option == "-s" && options >> value)
+            format += " --sectors-per-cluster " + value;
+        else
+            RequireLinuxTool("mkfs.fat " + mkfs_options);
+    }
+    const RunResult made = Cli("--image " + Quote(path) + " --start " +
+                               std::to_string(camera::kHiddenVolumeStartSector) + " " + format);
+    if (made.exit_code != 0) throw std::runtime_error("format failed: " + made.out + made.err);
+}
+}  // namespace
+#endif
+
 void MakeSystemImage(const std::string& path, std::uint32_t state_word, std::uint64_t hidden_fat_bytes,
                      const std::string& mkfs_options) {
     const std::uint64_t hidden_start = std::uint64_t{camera::kHiddenVolumeStartSector} * 512;
@@ -49,9 +73,13 @@ void MakeSystemImage(const std::string& path, std::uint32_t state_word, std::uin
     for (int i = 0; i < 4; ++i) state[i] = static_cast<std::uint8_t>(state_word >> (8 * i));
     WriteSector(path, camera::kStateWordSector, state);
     if (hidden_fat_bytes == 0) return;
+#ifdef _WIN32
+    MakeHiddenVolumeWithCli(path, hidden_fat_bytes, mkfs_options);
+#else
     RunResult made = Run("mkfs.fat --offset=" + std::to_string(camera::kHiddenVolumeStartSector) + " " +
                          mkfs_options + " " + Quote(path));
     if (made.exit_code != 0) throw std::runtime_error("mkfs.fat failed: " + made.out + made.err);
+#endif
 }
 
 ScopedPlatform::ScopedPlatform(std::unique_ptr<platform::SimulatedPlatform> simulated)

@@ -21,7 +21,8 @@ std::string WriteManifest(const std::string& dir, const nlohmann::json& manifest
 
 // A sparse system disk image holding the state word at its sector, large
 // enough to reach that sector; hidden_fat_bytes > 0 adds a FAT volume made
-// with mkfs.fat (mkfs_options) at the hidden volume's start sector.
+// with mkfs.fat (mkfs_options) at the hidden volume's start sector; on
+// Windows, which has no mkfs.fat, with quillon-cli's format command.
 void MakeSystemImage(const std::string& path, std::uint32_t state_word, std::uint64_t hidden_fat_bytes = 0,
                      const std::string& mkfs_options = "-F 16");
 

@@ -24,9 +24,21 @@ std::string Quote(const std::string& text);
 // Runs quillon-cli with the given arguments (already quoted as needed).
 RunResult Cli(const std::string& arguments);
 
+// Ends the running test as skipped where the named tool is a Linux one that
+// the system under test does not have (the Windows build); does nothing on
+// Linux, where a missing tool fails the test that runs it.
+void RequireLinuxTool(const std::string& tool);
+
+// Whether the tests run as Windows programs under Wine, which differs from
+// Windows in a few file semantics a test may have to leave out.
+bool RunsUnderWine();
+
+// Sets an environment variable for this process, or removes it (nullptr).
+void SetVariable(const char* name, const char* value);
+
 // A zeroed image file of the given size (sparse).
 void MakeEmptyImage(const std::string& path, std::uint64_t bytes);
-// Runs mkfs.fat on a new image of the given size; extra holds its options.
+// Runs mkfs.fat on a new image (skipped on Windows, as is Fsck) of the given size; extra holds its options.
 void MakeFatImage(const std::string& path, std::uint64_t bytes, const std::string& mkfs_options);
 // fsck.fat -n on an image (optionally at a byte offset); returns its result.
 RunResult Fsck(const std::string& path, std::uint64_t byte_offset = 0);

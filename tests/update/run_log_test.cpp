@@ -24,12 +24,7 @@ public:
     explicit SavedVariable(const char* name) : name_(name) {
         if (const char* value = std::getenv(name)) value_ = value;
     }
-    ~SavedVariable() {
-        if (value_)
-            ::setenv(name_, value_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
+    ~SavedVariable() { testsupport::SetVariable(name_, value_ ? value_->c_str() : nullptr); }
     SavedVariable(const SavedVariable&) = delete;
     SavedVariable& operator=(const SavedVariable&) = delete;
 
@@ -39,10 +34,7 @@ private:
 };
 
 void SetOrUnset(const char* name, const std::optional<std::string>& value) {
-    if (value)
-        ::setenv(name, value->c_str(), 1);
-    else
-        ::unsetenv(name);
+    testsupport::SetVariable(name, value ? value->c_str() : nullptr);
 }
 
 // Paths below are relative to the test's scratch folder; "-" leaves the
@@ -67,6 +59,9 @@ const PlaceCase kPlaceCases[] = {
 class RunLogPlace : public ::testing::TestWithParam<PlaceCase> {};
 
 TEST_P(RunLogPlace, FollowsTheUsersStateFolder) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the XDG folders are Linux's; Windows keeps the log in the local application data folder";
+#endif
     const PlaceCase& c = GetParam();
     const std::string scratch = testsupport::ScratchDir();
     const auto value = [&](const char* text) -> std::optional<std::string> {
@@ -95,6 +90,17 @@ TEST_P(RunLogPlace, FollowsTheUsersStateFolder) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RunLogPlace, ::testing::ValuesIn(kPlaceCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#ifdef _WIN32
+TEST(RunLogPlace, IsInTheLocalApplicationDataFolderOnWindows) {
+    const std::string scratch = testsupport::ScratchDir();
+    SavedVariable saved("LOCALAPPDATA");
+    testsupport::SetVariable("LOCALAPPDATA", scratch.c_str());
+    EXPECT_EQ(fs::path(RunLog::DefaultPath()), fs::path(scratch) / "quillon" / "quillon.log");
+    testsupport::SetVariable("LOCALAPPDATA", nullptr);
+    EXPECT_EQ(RunLog::DefaultPath(), "") << "no folder known, no log";
+}
+#endif
 
 std::vector<std::string> LinesOf(const std::string& path) {
     std::ifstream in(path);

@@ -16,6 +16,9 @@
 #ifdef QUILLON_HAVE_LINUX_PLATFORM
 #include "device/platform/linux/linux_platform.h"
 #endif
+#ifdef QUILLON_HAVE_WIN32_PLATFORM
+#include "device/platform/win32/win32_platform.h"
+#endif
 #include "ui/qt/dialog_volume_explorer.h"
 #include "ui/qt/quillon_dlg.h"
 
@@ -25,7 +28,7 @@ namespace {
 // that one, as it is the computer's own first disk.
 constexpr int kImageDriveNumber = 1;
 
-#ifndef QUILLON_HAVE_LINUX_PLATFORM
+#if !defined(QUILLON_HAVE_LINUX_PLATFORM) && !defined(QUILLON_HAVE_WIN32_PLATFORM)
 constexpr char kNoDevicesNotice[] =
     "No camera can be found: this build reaches devices only through a simulated camera "
     "(start with --camera FILE).";
@@ -132,8 +135,10 @@ bool CQuillonApp::InstallDevices(const AppOptions& options, std::string* notice)
         return true;
     }
     if (options.camera_manifest.empty()) {
-#ifdef QUILLON_HAVE_LINUX_PLATFORM
+#if defined(QUILLON_HAVE_LINUX_PLATFORM)
         platform::InstallPlatform(platform::MakeLinuxPlatform());
+#elif defined(QUILLON_HAVE_WIN32_PLATFORM)
+        platform::InstallPlatform(platform::MakeWin32Platform());
 #else
         platform::InstallPlatform(std::make_unique<platform::SimulatedPlatform>());
         std::fprintf(stderr, "quillon: %s\n", kNoDevicesNotice);

@@ -36,4 +36,13 @@ std::optional<std::string> PathBelowDriveRoot(const std::string& path) {
     return relative;
 }
 
+bool MayNameLocalFile(const std::string& path) {
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    return DriveLetterOfPath(path) == 0;
+#endif
+}
+
 }  // namespace platform

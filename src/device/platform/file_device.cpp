@@ -1,5 +1,8 @@
 #include "device/platform/file_device.h"
 
+// The POSIX side; file_device_windows.cpp has the Windows one.
+#ifndef _WIN32
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +12,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -182,17 +186,6 @@ DeviceHoldResult HoldFile(const std::string& path) {
     return {std::make_unique<FileHold>(std::move(descriptor)), false};
 }
 
-namespace {
-class QueryDevice : public Device {
-public:
-    bool Seek(std::uint64_t) override { return true; }
-    std::size_t Read(void*, std::size_t) override { return 0; }
-    std::size_t Write(const void*, std::size_t) override { return 0; }
-};
-}  // namespace
-
-std::unique_ptr<Device> MakeQueryDevice() { return std::make_unique<QueryDevice>(); }
-
 bool RemoveLocalFile(const std::string& path) {
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT;
@@ -206,15 +199,6 @@ bool ReplaceLocalFile(const std::string& from, const std::string& to) {
 
 std::unique_ptr<Device> CreateFileDevice(const std::string& path) {
     return OpenWithFlags(path, O_RDWR | O_CREAT | O_TRUNC, Growth::Grows);
-}
-
-std::unique_ptr<Device> OpenLocalFile(const std::string& path, FileMode mode) {
-    switch (mode) {
-        case FileMode::CreateTruncate: return CreateFileDevice(path);
-        case FileMode::ReadUncached: return OpenUncachedFileDevice(path);
-        case FileMode::ReadExisting: break;
-    }
-    return OpenFileDevice(path, DeviceAccess::Read);
 }
 
 bool ReadLocalFileFacts(const std::string& path, LocalFileFacts* facts) {
@@ -231,4 +215,70 @@ bool IsSameFile(const std::string& first, const std::string& second) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+LocalStatus LookAtLocalPath(const std::string& path) {
+    constexpr unsigned kPermissionBits = 07777;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return {};
+    const LocalKind kind = S_ISDIR(status.st_mode)   ? LocalKind::Folder
+                           : S_ISREG(status.st_mode) ? LocalKind::RegularFile
+                                                     : LocalKind::Other;
+    return {kind, static_cast<unsigned>(status.st_mode) & kPermissionBits};
+}
+
+namespace {
+class NewDescriptorFile : public NewLocalFile {
+public:
+    explicit NewDescriptorFile(int fd) : fd_(fd) {}
+    ~NewDescriptorFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    bool Write(const void* bytes, std::size_t length) override {
+        const char* next = static_cast<const char*>(bytes);
+        while (length > 0) {
+            const ssize_t written = ::write(fd_, next, length);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            next += written;
+            length -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    bool Close() override {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+}  // namespace
+
+NewLocalFileResult CreateNewLocalFile(const std::string& path, std::optional<unsigned> permissions) {
+    constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd < 0) return {nullptr, errno == EEXIST};
+    auto file = std::make_unique<NewDescriptorFile>(fd);
+    struct stat created {};
+    if (::fstat(fd, &created) == 0) {
+        file->device = created.st_dev;
+        file->inode = created.st_ino;
+    }
+    if (permissions) ::fchmod(fd, static_cast<mode_t>(*permissions));
+    return {std::move(file), false};
+}
+
+bool IsLocalFileOf(const std::string& path, std::uint64_t device, std::uint64_t inode) {
+    struct stat now {};
+    return ::lstat(path.c_str(), &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == device && now.st_ino == inode;
+}
+
+std::string LastFileErrorText() { return std::strerror(errno); }
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 }  // namespace platform
+
+#endif  // _WIN32

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -78,5 +79,45 @@ struct LocalFileFacts {
 };
 // False when the path does not exist or cannot be looked at.
 bool ReadLocalFileFacts(const std::string& path, LocalFileFacts* facts);
+
+// What a local path names, links followed, and its permission bits (the
+// POSIX mode's; Windows has none and reports 0).
+enum class LocalKind { Missing, Folder, RegularFile, Other };
+struct LocalStatus {
+    LocalKind kind = LocalKind::Missing;
+    unsigned permissions = 0;
+};
+LocalStatus LookAtLocalPath(const std::string& path);
+
+// A file made for one writer alone, written from its start to its end.
+class NewLocalFile {
+public:
+    virtual ~NewLocalFile() = default;
+    // False when not every byte was written.
+    virtual bool Write(const void* bytes, std::size_t length) = 0;
+    // False when the file system did not take the file whole; the file is
+    // closed either way.
+    virtual bool Close() = 0;
+    // The file's identity as ReadLocalFileFacts gives it (device, inode).
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+struct NewLocalFileResult {
+    std::unique_ptr<NewLocalFile> file;
+    bool name_taken = false;  // something already has the name
+};
+// Creates a file that did not exist, with the given permission bits (less
+// the umask; the system's usual ones when none are given).
+NewLocalFileResult CreateNewLocalFile(const std::string& path, std::optional<unsigned> permissions);
+
+// Whether path itself (a link is not followed) is still the regular file of
+// that identity, and not something put in its place.
+bool IsLocalFileOf(const std::string& path, std::uint64_t device, std::uint64_t inode);
+
+// The system's wording of the last failed local file call.
+std::string LastFileErrorText();
+
+// This process's id, to tell its temporary names from another's.
+unsigned long CurrentProcessId();
 
 }  // namespace platform

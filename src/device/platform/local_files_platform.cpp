@@ -22,14 +22,12 @@ public:
     // A drive-root path must not fall through to a local file literally
     // named "E:\APP_DATA.BIN" in the working folder: there is no drive E.
     std::unique_ptr<Device> OpenFile(const std::string& path, FileMode mode) override {
-        if (DriveLetterOfPath(path) != 0) return nullptr;
+        if (!MayNameLocalFile(path)) return nullptr;
         return OpenLocalFile(path, mode);
     }
-    bool RemoveFile(const std::string& path) override {
-        return DriveLetterOfPath(path) == 0 && RemoveLocalFile(path);
-    }
+    bool RemoveFile(const std::string& path) override { return MayNameLocalFile(path) && RemoveLocalFile(path); }
     bool ReplaceFile(const std::string& from, const std::string& to) override {
-        return DriveLetterOfPath(from) == 0 && DriveLetterOfPath(to) == 0 && ReplaceLocalFile(from, to);
+        return MayNameLocalFile(from) && MayNameLocalFile(to) && ReplaceLocalFile(from, to);
     }
     DeviceHoldResult HoldDevice(const std::string&) override { return {}; }
 

@@ -4,10 +4,22 @@
 #include <filesystem>
 #include <system_error>
 
+#include "device/platform/local_path.h"
+
 namespace platform {
 namespace {
 
 constexpr char kProgramFolder[] = "quillon";
+
+#ifdef _WIN32
+// The per-user, per-machine application data folder; read wide, as its
+// name holds the user's name in any script.
+std::filesystem::path StateBase() {
+    const wchar_t* local_data = ::_wgetenv(L"LOCALAPPDATA");
+    if (!local_data || !std::filesystem::path(local_data).is_absolute()) return {};
+    return local_data;
+}
+#else
 
 // The base folder the XDG rules give: a relative $XDG_STATE_HOME is invalid
 // and ignored.
@@ -18,6 +30,7 @@ std::filesystem::path StateBase() {
     if (!home || !*home) return {};
     return std::filesystem::path(home) / ".local" / "state";
 }
+#endif
 
 }  // namespace
 
@@ -28,7 +41,7 @@ std::string UserStateDirectory() {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (!std::filesystem::is_directory(folder, error)) return {};
-    return folder.string();
+    return Utf8Name(folder);
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/platform/local_path.h"
 #include "device/platform/sim/sim_platform.h"
 
 namespace platform {
@@ -244,7 +245,7 @@ enum class ManifestText { Read, Unreadable, TooLarge };
 
 // Reads at most one byte more than the cap: enough to tell that it is over.
 ManifestText ReadManifestText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(LocalPath(path), std::ios::binary);
     if (!in) return ManifestText::Unreadable;
     std::vector<char> chunk(kManifestReadChunk);
     while (in && text->size() <= kManifestMaxBytes) {

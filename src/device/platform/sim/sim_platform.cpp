@@ -1,14 +1,14 @@
 #include "device/platform/sim/sim_platform.h"
 
-#include <sys/statvfs.h>
-
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "device/physical_drive_name.h"
 #include "device/platform/drive_path.h"
+#include "device/platform/local_path.h"
 #include "device/platform/sim/sim_identity.h"
 
 namespace platform {
@@ -144,9 +144,14 @@ bool SimulatedPlatform::FreeSpace(const std::string& root, DiskFreeSpace* space)
     if (drive->free_bytes) {
         free_bytes = *drive->free_bytes;
     } else {
-        struct statvfs file_system {};
-        if (drive->root.empty() || ::statvfs(drive->root.c_str(), &file_system) != 0) return false;
-        free_bytes = std::uint64_t{file_system.f_bavail} * file_system.f_frsize;
+        // What an unprivileged user may fill, as GetDiskFreeSpace reports.
+        // A root that is not there has no free space, whatever the volume
+        // that would hold it has.
+        std::error_code error;
+        if (drive->root.empty() || !std::filesystem::exists(LocalPath(drive->root), error)) return false;
+        const std::filesystem::space_info room = std::filesystem::space(LocalPath(drive->root), error);
+        if (error) return false;
+        free_bytes = room.available;
     }
     *space = DiskFreeSpace{1, 1, free_bytes};
     return true;
@@ -172,9 +177,14 @@ bool SimulatedPlatform::ControlVolume(const std::string& volume_name, VolumeCont
 std::optional<std::string> SimulatedPlatform::LocalPathOf(const std::string& path) const {
     if (DriveLetterOfPath(path) == 0) return path;
     const SimulatedDrive* drive = DriveOfRoot(path);
+#ifdef _WIN32
+    // Local files on Windows have drive letters too: the letters the manifest
+    // names are the simulated camera's, every other one is this computer's.
+    if (!drive) return path;
+#endif
     const std::optional<std::string> below = PathBelowDriveRoot(path);
     if (!drive || drive->root.empty() || !below) return std::nullopt;
-    return (std::filesystem::path(drive->root) / *below).string();
+    return Utf8Name(LocalPath(drive->root) / LocalPath(*below));
 }
 
 std::unique_ptr<Device> SimulatedPlatform::OpenFile(const std::string& path, FileMode mode) {
