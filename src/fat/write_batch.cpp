@@ -59,7 +59,6 @@ bool FatBatchWriteBack(FatVolume& volume) {
     if (FatBatchWriteHeldData(volume) && FatWriteFatNow(volume) && FatDirCacheWritePending(volume)) return true;
     DropHeldData(*volume.state);
     FatForgetCachedStructures(volume);
-    ++volume.change_count;
     return false;
 }
 
